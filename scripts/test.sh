@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Sets everything up on Debian 12 and runs every test headless: the normal build, the
+# AddressSanitizer + UBSan build, the ThreadSanitizer build of the threaded parts, and a short
+# run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/setup.sh
+for config in release asan tsan fuzz; do
+  scripts/build.sh "$config"
+done
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=0"
+export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+
+status=0
+run() { "$@" || status=1; }
+
+run scripts/headless.sh ctest --test-dir build/release --output-on-failure
+run scripts/headless.sh ctest --test-dir build/asan --output-on-failure
+run scripts/headless.sh ctest --test-dir build/tsan --output-on-failure -L threads
+for target in build/fuzz/tests/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  run "$target" -max_total_time=5 -print_final_stats=0 "$root/tests/fuzz/corpus/$(basename "$target")"
+done
+exit $status
