@@ -1,0 +1,208 @@
+// A test camera: a real RTSP server on 127.0.0.1 that serves a moving synthetic picture with
+// the running time and a frame counter drawn into it. The first stdout line is the URL.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <glib-unix.h>
+#include <gst/gst.h>
+#include <gst/rtsp-server/rtsp-server.h>
+#include <string>
+
+namespace {
+
+const char usage[] =
+    "usage: kestrel-testcam [--port N] [--size WxH] [--fps N] [--codec h264|mjpeg]\n"
+    "                       [--path /cam]\n"
+    "\n"
+    "Serves rtsp://127.0.0.1:PORT/PATH and prints \"url <that URL>\" as the first line.\n"
+    "  --port N     TCP port; 0 (the default) picks a free one\n"
+    "  --size WxH   picture size, default 640x480\n"
+    "  --fps N      frames per second, default 25\n"
+    "  --codec C    h264 (x264, default) or mjpeg\n"
+    "  --path P     mount path, default /cam\n"
+    "\n"
+    "Signals:\n"
+    "  SIGUSR1      stop serving: drop every client and close the listening socket\n"
+    "               (a network loss as the recorder sees it); prints \"stopped\"\n"
+    "  SIGUSR2      serve again on the same port and path; prints \"serving\"\n"
+    "  SIGINT, SIGTERM  stop and exit 0\n"
+    "Running the program again with the same --port also brings the same URL back.\n";
+
+struct options {
+    int port = 0;
+    int width = 640;
+    int height = 480;
+    int fps = 25;
+    std::string codec = "h264";
+    std::string path = "/cam";
+};
+
+bool parse_size(const char* text, options& opts) {
+    return std::sscanf(text, "%dx%d", &opts.width, &opts.height) == 2 && opts.width > 0 &&
+           opts.height > 0;
+}
+
+bool parse_options(int argc, char** argv, options& opts) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            std::exit(0);
+        }
+        if (i + 1 >= argc)
+            return false;
+        const char* value = argv[++i];
+        if (arg == "--port")
+            opts.port = std::atoi(value);
+        else if (arg == "--size") {
+            if (!parse_size(value, opts))
+                return false;
+        } else if (arg == "--fps")
+            opts.fps = std::atoi(value);
+        else if (arg == "--codec")
+            opts.codec = value;
+        else if (arg == "--path")
+            opts.path = value;
+        else
+            return false;
+    }
+    const bool known_codec = opts.codec == "h264" || opts.codec == "mjpeg";
+    return known_codec && opts.fps > 0 && opts.port >= 0 && opts.port < 65536 &&
+           !opts.path.empty() && opts.path[0] == '/';
+}
+
+std::string launch_line(const options& opts) {
+    const std::string source =
+        "videotestsrc is-live=true pattern=ball motion=wavy ! video/x-raw,width=" +
+        std::to_string(opts.width) + ",height=" + std::to_string(opts.height) +
+        ",framerate=" + std::to_string(opts.fps) +
+        "/1 ! timeoverlay halignment=left valignment=top font-desc=\"Sans 20\" ! "
+        "textoverlay name=counter halignment=right valignment=top font-desc=\"Sans 20\" "
+        "text=\"frame 0\" ! videoconvert ! ";
+    const int keyframe_interval = opts.fps;
+    const std::string encoder =
+        opts.codec == "h264"
+            ? "video/x-raw,format=I420 ! x264enc tune=zerolatency speed-preset=ultrafast "
+              "key-int-max=" +
+                  std::to_string(keyframe_interval) + " ! rtph264pay name=pay0 pt=96"
+            : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
+    return "( " + source + encoder + " )";
+}
+
+// Writes "frame N" into the counter overlay before each picture passes through it.
+GstPadProbeReturn count_frame(GstPad*, GstPadProbeInfo*, gpointer user_data) {
+    auto* overlay = static_cast<GstElement*>(user_data);
+    auto* counter = static_cast<guint64*>(g_object_get_data(G_OBJECT(overlay), "frames"));
+    const std::string text = "frame " + std::to_string((*counter)++);
+    g_object_set(overlay, "text", text.c_str(), nullptr);
+    return GST_PAD_PROBE_OK;
+}
+
+void on_media_configure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer) {
+    GstElement* bin = gst_rtsp_media_get_element(media);
+    GstElement* overlay = gst_bin_get_by_name(GST_BIN(bin), "counter");
+    if (overlay) {
+        g_object_set_data_full(G_OBJECT(overlay), "frames", g_new0(guint64, 1), g_free);
+        GstPad* pad = gst_element_get_static_pad(overlay, "video_sink");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, count_frame, overlay, nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(overlay);
+    }
+    gst_object_unref(bin);
+}
+
+struct camera {
+    GstRTSPServer* server = nullptr;
+    GMainLoop* loop = nullptr;
+    guint source_id = 0;
+};
+
+GstRTSPFilterResult drop_client(GstRTSPServer*, GstRTSPClient*, gpointer) {
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+bool start_serving(camera& cam) {
+    cam.source_id = gst_rtsp_server_attach(cam.server, nullptr);
+    return cam.source_id != 0;
+}
+
+void stop_serving(camera& cam) {
+    if (cam.source_id == 0)
+        return;
+    // Destroying the source closes the listening socket; the filter closes every client.
+    g_source_remove(cam.source_id);
+    cam.source_id = 0;
+    gst_rtsp_server_client_filter(cam.server, drop_client, nullptr);
+}
+
+gboolean on_quit(gpointer data) {
+    g_main_loop_quit(static_cast<camera*>(data)->loop);
+    return G_SOURCE_CONTINUE;
+}
+
+gboolean on_stop(gpointer data) {
+    stop_serving(*static_cast<camera*>(data));
+    std::puts("stopped");
+    std::fflush(stdout);
+    return G_SOURCE_CONTINUE;
+}
+
+gboolean on_restart(gpointer data) {
+    auto& cam = *static_cast<camera*>(data);
+    if (cam.source_id == 0 && !start_serving(cam)) {
+        std::fputs("cannot listen again\n", stderr);
+        g_main_loop_quit(cam.loop);
+        return G_SOURCE_REMOVE;
+    }
+    std::puts("serving");
+    std::fflush(stdout);
+    return G_SOURCE_CONTINUE;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    options opts;
+    if (!parse_options(argc, argv, opts)) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    gst_init(nullptr, nullptr);
+
+    camera cam;
+    cam.loop = g_main_loop_new(nullptr, FALSE);
+    cam.server = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(cam.server, "127.0.0.1");
+    gst_rtsp_server_set_service(cam.server, std::to_string(opts.port).c_str());
+
+    GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
+    gst_rtsp_media_factory_set_launch(factory, launch_line(opts).c_str());
+    // One encoder for every client: a second screen and a reference decoder see the same stream.
+    gst_rtsp_media_factory_set_shared(factory, TRUE);
+    g_signal_connect(factory, "media-configure", G_CALLBACK(on_media_configure), nullptr);
+    GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(cam.server);
+    gst_rtsp_mount_points_add_factory(mounts, opts.path.c_str(), factory);
+    g_object_unref(mounts);
+
+    if (!start_serving(cam)) {
+        std::fprintf(stderr, "cannot listen on 127.0.0.1:%d\n", opts.port);
+        return 1;
+    }
+    // Pin the port picked for port 0, so serving again after SIGUSR1 keeps the same URL.
+    const int port = gst_rtsp_server_get_bound_port(cam.server);
+    gst_rtsp_server_set_service(cam.server, std::to_string(port).c_str());
+    std::printf("url rtsp://127.0.0.1:%d%s\n", port, opts.path.c_str());
+    std::fflush(stdout);
+
+    g_unix_signal_add(SIGINT, on_quit, &cam);
+    g_unix_signal_add(SIGTERM, on_quit, &cam);
+    g_unix_signal_add(SIGUSR1, on_stop, &cam);
+    g_unix_signal_add(SIGUSR2, on_restart, &cam);
+    g_main_loop_run(cam.loop);
+
+    stop_serving(cam);
+    g_object_unref(cam.server);
+    g_main_loop_unref(cam.loop);
+    return 0;
+}
