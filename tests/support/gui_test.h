@@ -1,0 +1,99 @@
+#pragma once
+// Support for tests that need real windows.
+//
+// Link the library `kestrel_test_support` (it brings its own GoogleTest main, so do not link
+// gtest_main) and give the test the label `display`; it runs under scripts/headless.sh, which
+// provides an X display. The main initialises wxWidgets with a minimal application and keeps
+// an event loop active for the whole run, so windows can be created in any test.
+//
+//   TEST(my_window, shows_rows) {
+//       test_support::temporary_home home;          // HOME is a fresh empty folder
+//       test_support::message_box_catcher boxes;    // modal boxes are recorded, not shown
+//       auto* frame = new wxFrame(nullptr, wxID_ANY, "t");
+//       frame->Show();
+//       ASSERT_TRUE(test_support::pump_events_until([&] { return frame->IsShown(); }));
+//       test_support::destroy_window(frame);        // destroyed and gone before it returns
+//   }
+//
+// Thread events (wxQueueEvent from a worker) are handled only while the loop is pumped: wait
+// for them with pump_events_until, never with sleeps.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+#include <wx/modalhook.h>
+#include <wx/string.h>
+
+class wxWindow;
+
+namespace test_support {
+
+using namespace std::chrono_literals;
+
+// Runs the event loop (native events, pending and thread events, idle handling and deferred
+// deletions) until the predicate holds or the timeout passes; returns the predicate's last value.
+bool pump_events_until(const std::function<bool()>& predicate,
+                       std::chrono::milliseconds timeout = 10s);
+
+// Runs the event loop for the given time.
+void pump_events_for(std::chrono::milliseconds duration);
+
+// Runs the event loop until nothing is left to do at the moment (no native or pending events).
+void pump_pending_events();
+
+// Destroys a window and pumps until the toolkit has really deleted it.
+void destroy_window(wxWindow* window);
+
+// One modal dialog the catcher ended.
+struct caught_dialog {
+    wxString caption;
+    wxString message; // empty for dialogs that are not message boxes
+};
+
+// While it exists, every modal dialog (wxMessageBox included) is recorded and ended at once
+// with the chosen return code instead of blocking the test.
+class message_box_catcher : public wxModalDialogHook {
+public:
+    explicit message_box_catcher(int return_code = wxID_OK);
+    ~message_box_catcher() override;
+    message_box_catcher(const message_box_catcher&) = delete;
+    message_box_catcher& operator=(const message_box_catcher&) = delete;
+
+    const std::vector<caught_dialog>& dialogs() const { return caught; }
+    void set_return_code(int code) { return_code = code; }
+
+protected:
+    int Enter(wxDialog* dialog) override;
+    void Exit(wxDialog* dialog) override;
+
+private:
+    int return_code;
+    std::vector<caught_dialog> caught;
+};
+
+// A fresh empty folder that HOME points at while the object lives; afterwards HOME is what it
+// was and the folder is deleted with everything in it.
+class temporary_home {
+public:
+    temporary_home();
+    ~temporary_home();
+    temporary_home(const temporary_home&) = delete;
+    temporary_home& operator=(const temporary_home&) = delete;
+
+    // The folder, without a trailing separator.
+    const std::string& path() const { return folder; }
+
+private:
+    std::string folder;
+    bool had_home = false;
+    std::string previous_home;
+};
+
+// A whole file as bytes; empty when it cannot be read.
+std::string read_file_bytes(const std::string& path);
+
+// A whole file decoded as UTF-8 (invalid UTF-8 gives an empty text).
+wxString read_file_utf8(const std::string& path);
+
+} // namespace test_support
