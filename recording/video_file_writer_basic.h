@@ -2,10 +2,10 @@
 // What the writer thread hands its frames to: a video writer or an image writer. Each
 // records one trip into one trip folder of its own.
 
+#include "position/track_position.h"
+
 #include <opencv2/core/mat.hpp>
 #include <wx/string.h>
-
-#include "position/track_position.h"
 
 class video_file_writer_basic {
 public:

@@ -1,0 +1,31 @@
+#include "recording/image_encoding.h"
+
+#include <cstdio>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+const std::vector<int>& png_parameters() {
+    static const std::vector<int> parameters = {cv::IMWRITE_PNG_COMPRESSION, 1,
+                                                cv::IMWRITE_PNG_STRATEGY,
+                                                cv::IMWRITE_PNG_STRATEGY_HUFFMAN_ONLY};
+    return parameters;
+}
+
+const std::vector<int>& jpeg_parameters() {
+    static const std::vector<int> parameters = {cv::IMWRITE_JPEG_QUALITY, 90};
+    return parameters;
+}
+
+bool encode_picture(const cv::Mat& rgb, const char* extension, const std::vector<int>& parameters,
+                    cv::Mat& bgr, std::vector<unsigned char>& bytes) {
+    cv::cvtColor(rgb, bgr, cv::COLOR_RGB2BGR);
+    return cv::imencode(extension, bgr, bytes, parameters);
+}
+
+bool write_whole_file(const std::filesystem::path& file, const std::vector<unsigned char>& bytes) {
+    std::FILE* stream = std::fopen(file.c_str(), "wb");
+    if (stream == nullptr)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    return std::fclose(stream) == 0 && written;
+}

@@ -1,0 +1,83 @@
+#include "recording/trip_folder.h"
+
+#include "journal/journal.h"
+#include "platform/text.h"
+#include "recording/frame_index.h"
+
+#include <system_error>
+
+namespace {
+
+wxString with_number(const wxString& name, unsigned number) {
+    return number < 2 ? name : wxString::Format("%s (%u)", name, number);
+}
+
+} // namespace
+
+std::filesystem::path native_path(const wxString& path) {
+    return std::filesystem::path(platform::to_narrow(path));
+}
+
+wxString trip_folder_name(const wxDateTime& opened, const wxString& camera_name) {
+    return wxString::Format("%s[%s]", opened.Format("%Y.%m.%d %H.%M.%S"), camera_name);
+}
+
+bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxString& camera_name,
+                      const wxDateTime& opened) {
+    const wxString base = trip_folder_name(opened, camera_name);
+    for (unsigned number = 1;; ++number) {
+        target.SetPath(write_path, wxPATH_NATIVE);
+        target.AppendDir(with_number(base, number));
+        std::error_code error;
+        // create_directory makes the last level only and reports a taken name as false
+        // without an error; it is atomic, so two writers never share a folder.
+        if (std::filesystem::create_directory(native_path(target.GetPath()), error))
+            return true;
+        if (error) {
+            log_error(wxString::Format(wxString::FromUTF8("Не удается создать папку записи [%s]"),
+                                       target.GetPath()));
+            return false;
+        }
+    }
+}
+
+wxString clean_file_name(const wxString& name) {
+    wxString cleaned = name;
+    cleaned.Replace(":", "_");
+    cleaned.Replace("\\", "_");
+    cleaned.Replace("/", "_");
+    return cleaned;
+}
+
+wxString trip_file_names::free_name(const wxFileName& folder, const wxString& name) const {
+    // The number goes before the extension, so the file keeps its type.
+    const size_t dot_at = name.rfind('.');
+    const wxString stem = dot_at == wxString::npos ? name : name.substr(0, dot_at);
+    const wxString dot = dot_at == wxString::npos ? wxString() : name.substr(dot_at);
+    for (unsigned number = 1;; ++number) {
+        const wxString candidate = with_number(stem, number) + dot;
+        if (!used(folder, candidate))
+            return candidate;
+    }
+}
+
+void trip_file_names::take(const wxString& name) {
+    taken.insert(name.Lower());
+}
+
+bool trip_file_names::used(const wxFileName& folder, const wxString& name) const {
+    if (taken.count(name.Lower()) != 0)
+        return true;
+    wxFileName file(folder);
+    file.SetFullName(name);
+    std::error_code error;
+    return std::filesystem::exists(native_path(file.GetFullPath()), error);
+}
+
+bool open_trip(wxFileName& target, FrameIndex& index, const wxString& write_path,
+               const wxString& camera_name) {
+    const bool made = make_trip_folder(target, write_path, camera_name, wxDateTime::Now());
+    target.SetFullName("data.idx");
+    index.set_path(target.GetFullPath());
+    return made;
+}

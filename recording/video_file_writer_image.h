@@ -1,0 +1,41 @@
+#pragma once
+// What the PNG and JPEG writers share: one still image per frame, every one listed in the
+// trip's index with frame number in file 0.
+
+#include "recording/frame_index.h"
+#include "recording/trip_folder.h"
+#include "recording/video_file_writer_basic.h"
+
+#include <chrono>
+#include <vector>
+#include <wx/filename.h>
+
+class video_file_writer_image : public video_file_writer_basic {
+public:
+    bool open(const wxString& write_path) override;
+    // Every image is finished when written: nothing to do.
+    void close() override {}
+    bool write(const cv::Mat& picture, const TrackPosition& position) override;
+
+    void set_index_save_interval(std::chrono::milliseconds interval) {
+        index.set_save_interval(interval);
+    }
+
+protected:
+    video_file_writer_image(const wxString& camera_name, const wxString& name_template);
+    ~video_file_writer_image() = default;
+
+private:
+    // ".png" or ".jpeg"
+    virtual const char* extension() const = 0;
+    virtual const std::vector<int>& encoder_parameters() const = 0;
+
+    wxString camera_name;
+    wxFileName target;
+    wxString name_template;
+    FrameIndex index;
+    trip_file_names names;
+    // Kept between frames so that a steady stream does not allocate per frame.
+    cv::Mat bgr;
+    std::vector<unsigned char> encoded;
+};
