@@ -1,16 +1,17 @@
 #pragma once
 // The one connection to the coordinate server, shared by every capture thread and
 // (re)connected by the main window. One lock covers a whole exchange and a connect, so
-// request and answer pairs never interleave.
+// request and answer pairs never interleave and a reconnect never cuts into an exchange.
 
-#include <cstdint>
-#include <mutex>
-#include <string>
+#include "position/coord_wire.h"
+#include "position/position_fix.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-
-#include "position/position_fix.h"
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
 
 struct exchange_result {
     enum class outcome { not_connected, no_fix, fix };
@@ -20,6 +21,11 @@ struct exchange_result {
 
 class coord_client {
 public:
+    // How long an exchange waits for the socket to become writable, then readable. A server
+    // that accepts but never answers must not hold a capture thread (and with it the closing
+    // of its camera pane) for longer than this.
+    static constexpr std::chrono::milliseconds wait_limit{2000};
+
     coord_client();
     ~coord_client();
     coord_client(const coord_client&) = delete;
@@ -39,8 +45,18 @@ public:
     bool is_connected();
 
 private:
-    std::mutex lock; // guards socket: one exchange or connect at a time
+    enum class readiness { read, write };
+
+    // Closes the socket and throws `message`; a failing close throws its own error instead.
+    [[noreturn]] void fail(const char* message);
+    // Waits for the socket until `deadline`; false on error or when the time is up.
+    bool wait_until_ready(readiness what, std::chrono::steady_clock::time_point deadline);
+    // One receive of what the server has sent, at most the whole answer buffer.
+    size_t receive_answer(std::chrono::steady_clock::time_point deadline);
+
+    std::mutex lock; // guards socket and answer: one exchange or connect at a time
     boost::asio::io_context io;
     boost::asio::ip::tcp::resolver resolver;
     boost::asio::ip::tcp::socket socket;
+    std::array<uint8_t, coord_wire::answer_capacity> answer{};
 };
