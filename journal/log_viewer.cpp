@@ -1,0 +1,122 @@
+#include "journal/log_viewer.h"
+
+#include "platform/text.h"
+
+#include <iostream>
+#include <wx/dcclient.h>
+#include <wx/html/htmlcell.h>
+#include <wx/html/winpars.h>
+
+namespace {
+
+#ifdef _WIN32
+std::wstring file_path(const wxFileName& name) {
+    return name.GetFullPath().ToStdWstring();
+}
+#else
+std::string file_path(const wxFileName& name) {
+    return platform::to_narrow(name.GetFullPath());
+}
+#endif
+
+// Rows are grouped into blocks of cells so that adding a row lays out only the newest block
+// and the short list of blocks, never the whole journal.
+constexpr int rows_per_block = 64;
+
+// A block's rows each carry their own font and colour, so a block outside the visible part
+// has nothing to pass on to what follows and is skipped entirely when painting.
+class journal_block : public wxHtmlContainerCell {
+public:
+    explicit journal_block(wxHtmlContainerCell* page) : wxHtmlContainerCell(page) {}
+    void DrawInvisible(wxDC&, int, int, wxHtmlRenderingInfo&) override {}
+};
+
+bool is_row_start(const wxString& line) {
+    return line.Strip(wxString::both).Lower() == "<tr>";
+}
+
+bool is_row_end(const wxString& line) {
+    return line.Strip(wxString::both).Lower() == "</tr>";
+}
+
+} // namespace
+
+log_viewer::log_viewer(wxWindow* parent, const wxFileName& file_name)
+    : wxHtmlWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO,
+                   "htmlWindow"),
+      cout_redirect(this), cerr_redirect(this), log_stream(file_path(file_name), std::ios::out) {
+    std::wcout << L"<html>" << std::endl;
+    std::wcout << L"<table>" << std::endl;
+    std::wcout << L"<tbody>" << std::endl;
+}
+
+log_viewer::~log_viewer() {
+    if (!current_line.empty())
+        write_to_file(current_line);
+}
+
+void log_viewer::take_character(wchar_t ch) {
+    if (ch == L'\n')
+        complete_line();
+    else
+        current_line += ch;
+}
+
+void log_viewer::complete_line() {
+    const wxString line = current_line;
+    current_line.clear();
+    write_to_file(line + "\n");
+
+    if (is_row_start(line))
+        inside_row = true;
+    pending_fragment += line + "\n";
+    if (is_row_end(line))
+        inside_row = false;
+    if (inside_row)
+        return;
+    const wxString fragment = pending_fragment;
+    pending_fragment.clear();
+    show_fragment(fragment);
+}
+
+void log_viewer::write_to_file(const wxString& text) {
+    if (!log_stream.is_open())
+        return;
+    log_stream << platform::to_narrow(text);
+    log_stream.flush();
+}
+
+void log_viewer::show_fragment(const wxString& html) {
+    shown_source += html;
+    // A row on its own is not a table yet: give it one so it looks like the table it belongs to.
+    const wxString source = html.StartsWith("<tr>") ? "<table>" + html + "</table>" : html;
+
+    wxClientDC dc(this);
+    dc.SetMapMode(wxMM_TEXT);
+    wxHtmlWinParser* const parser = GetParser();
+    parser->SetDC(&dc);
+    auto* const cell = static_cast<wxHtmlContainerCell*>(parser->Parse(source));
+    if (cell == nullptr)
+        return;
+    cell->SetIndent(0, wxHTML_INDENT_VERTICAL);
+    append_cell(cell);
+}
+
+void log_viewer::append_cell(wxHtmlContainerCell* cell) {
+    wxHtmlContainerCell* const page = GetInternalRepresentation();
+    if (page == nullptr) {
+        delete cell;
+        return;
+    }
+    if (current_block == nullptr || rows_in_block == rows_per_block) {
+        current_block = new journal_block(page);
+        rows_in_block = 0;
+    }
+    current_block->InsertCell(cell);
+    ++rows_in_block;
+    // The page keeps its last layout while its own children stay the same; setting its
+    // alignment again tells it to lay them out anew (blocks that did not change are cheap).
+    page->SetAlignHor(page->GetAlignHor());
+    CreateLayout();
+    Refresh();
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The journal pane: an HTML view of the run's journal that also writes the journal file.
+// While it exists, std::wcout and std::wcerr end here; every completed line goes to the file
+// (flushed at once) and, a whole row at a time, into the pane.
+
+#include "journal/ui_redirector_cerr.h"
+#include "journal/ui_redirector_cout.h"
+
+#include <fstream>
+#include <wx/filename.h>
+#include <wx/html/htmlwin.h>
+
+class wxHtmlContainerCell;
+
+class log_viewer : public wxHtmlWindow {
+public:
+    log_viewer(wxWindow* parent, const wxFileName& file_name);
+    ~log_viewer() override;
+
+    // One character written to either standard wide stream.
+    void take_character(wchar_t ch);
+
+    // Everything shown in the pane so far, as HTML source.
+    const wxString& page_source() const { return shown_source; }
+
+private:
+    void complete_line();
+    void write_to_file(const wxString& line);
+    void show_fragment(const wxString& html);
+    void append_cell(wxHtmlContainerCell* cell);
+
+    wxString current_line;     // characters since the last line end
+    wxString pending_fragment; // completed lines not yet shown (an unfinished row)
+    bool inside_row = false;
+    wxString shown_source;
+    wxHtmlContainerCell* current_block = nullptr; // owned by the page's cell tree
+    int rows_in_block = 0;
+
+    ui_redirector_cout cout_redirect;
+    ui_redirector_cerr cerr_redirect;
+    std::ofstream log_stream;
+};
