@@ -6,35 +6,33 @@
 #include <wx/colour.h>
 #include <wx/font.h>
 #include <wx/propgrid/advprops.h>
+#include <wx/propgrid/propgrid.h>
 #include <wx/propgrid/props.h>
 #include <wx/sizer.h>
 
-wxBEGIN_EVENT_TABLE(config_dialog, wxDialog) EVT_BUTTON(wxID_OK, config_dialog::on_ok)
-    EVT_BUTTON(wxID_CANCEL, config_dialog::on_cancel) wxEND_EVENT_TABLE()
+namespace {
 
-        namespace {
+wxString utf8(const char* text) {
+    return wxString::FromUTF8(text);
+}
 
-    wxString utf8(const char* text) {
-        return wxString::FromUTF8(text);
-    }
+wxArrayString choice_labels(const setting_key& key) {
+    wxArrayString labels;
+    for (const char* label : key.choices)
+        labels.Add(utf8(label));
+    return labels;
+}
 
-    wxArrayString choice_labels(const setting_key& key) {
-        wxArrayString labels;
-        for (const char* label : key.choices)
-            labels.Add(utf8(label));
-        return labels;
-    }
+wxArrayInt choice_values(const setting_key& key) {
+    wxArrayInt values;
+    for (size_t value = 0; value < key.choices.size(); ++value)
+        values.Add(static_cast<int>(value));
+    return values;
+}
 
-    wxArrayInt choice_values(const setting_key& key) {
-        wxArrayInt values;
-        for (size_t value = 0; value < key.choices.size(); ++value)
-            values.Add(static_cast<int>(value));
-        return values;
-    }
-
-    bool is_folder(const setting_key& key) {
-        return wxString(key.name) == "write_path";
-    }
+bool is_folder(const setting_key& key) {
+    return wxString(key.name) == "write_path";
+}
 
 } // namespace
 
@@ -175,3 +173,10 @@ long config_dialog::chosen_value(const setting_key& key) const {
         return unmatched->second;
     return grid->GetPropertyValueAsInt(key.name);
 }
+
+// Left unformatted to the end of the file: the table macros read as a block.
+// clang-format off
+wxBEGIN_EVENT_TABLE(config_dialog, wxDialog)
+    EVT_BUTTON(wxID_OK, config_dialog::on_ok)
+    EVT_BUTTON(wxID_CANCEL, config_dialog::on_cancel)
+wxEND_EVENT_TABLE()

@@ -5,8 +5,10 @@
 #include <map>
 #include <wx/config.h>
 #include <wx/dialog.h>
-#include <wx/propgrid/propgrid.h>
+#include <wx/string.h>
 
+class wxPGProperty;
+class wxPropertyGrid;
 struct setting_key;
 
 class config_dialog : public wxDialog {

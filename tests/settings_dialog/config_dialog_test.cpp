@@ -10,7 +10,9 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -108,6 +110,8 @@ TEST_F(settings_dialog_test, shows_the_defaults_when_there_is_no_settings_file) 
     wxPropertyGrid& grid = grid_of(dialog);
 
     EXPECT_EQ(dialog.GetTitle(), utf8("Настройка программы"));
+    EXPECT_EQ(dialog.FindWindow(wxID_OK)->GetLabel(), "Ok");
+    EXPECT_EQ(dialog.FindWindow(wxID_CANCEL)->GetLabel(), utf8("Отмена"));
     const std::vector<std::pair<const char*, const char*>> shown = {
         {"front_camera_rtsp_address", default_camera_url},
         {"back_camera_rtsp_address", default_camera_url},
