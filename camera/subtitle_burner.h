@@ -1,0 +1,36 @@
+#pragma once
+// Burns the subtitle line into a recorded picture on the writer thread. It keeps its own font
+// and colour and draws through a graphics context over a plain image (cairo and pango with the
+// thread's own font map), so nothing is shared with the GUI thread's drawing.
+
+#include <opencv2/core/mat.hpp>
+#include <string>
+#include <wx/colour.h>
+#include <wx/font.h>
+#include <wx/string.h>
+
+// The subtitle settings as plain values, copied for each thread that draws.
+struct subtitle_style {
+    bool enabled = true;
+    std::wstring format;
+    std::string font_description; // native description; empty: the default GUI font
+    unsigned char red = 0;
+    unsigned char green = 0;
+    unsigned char blue = 255;
+    int position = 0; // 0: top; any other value: bottom
+};
+
+class subtitle_burner {
+public:
+    // GUI thread: the font and colour are made here, each an object of this burner alone.
+    explicit subtitle_burner(const subtitle_style& style);
+
+    // Draws the text onto the 8-bit RGB picture in place: at x 10, with its top 10 pixels below
+    // the top or 10 pixels above the bottom.
+    void burn(cv::Mat& picture, const wxString& text);
+
+private:
+    wxFont font;
+    wxColour colour;
+    int position;
+};

@@ -1,0 +1,46 @@
+#pragma once
+// The writer thread of one camera: takes the frames its capture thread queued, burns the
+// subtitle in when asked and hands them to the file writer. Ends after the capture thread's
+// stop command 0, once everything queued has been written.
+
+#include "camera/frame_item.h"
+#include "camera/subtitle_burner.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <wx/config.h>
+#include <wx/msgqueue.h>
+#include <wx/thread.h>
+
+class camera_screen;
+class video_file_writer_basic;
+
+class writer_thread : public wxThread {
+public:
+    // GUI thread: reads the recording settings, creates the file writer and opens it (this
+    // makes the trip folder). `subtitles` is this thread's own copy of the subtitle settings.
+    writer_thread(camera_screen* screen, const wxConfigBase& config, const wxString& camera_name,
+                  wxMessageQueue<uint64_t>* writer_queue, const subtitle_style& subtitles);
+    // Finishes the files and the index, then tells the screen, under its writer_guard, that
+    // the thread is gone and how many frames reached a file.
+    ~writer_thread() override;
+
+private:
+    ExitCode Entry() override;
+
+    void take_queued_frames();
+    void write_batch();
+    void write_one(frame_item& item);
+    void note_write_result(bool written);
+
+    std::shared_ptr<video_file_writer_basic> writer;
+    camera_screen* screen;
+    std::deque<frame_item> batch;
+    wxMessageQueue<uint64_t>* writer_queue;
+    subtitle_style subtitles;
+    subtitle_burner burner;
+    int32_t frames_written = 0;
+    // A failing writer is reported once per run of failures, not once per frame.
+    bool writer_failing = false;
+};
