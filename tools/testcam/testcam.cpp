@@ -13,7 +13,7 @@ namespace {
 
 const char usage[] =
     "usage: kestrel-testcam [--port N] [--size WxH] [--fps N] [--codec h264|mjpeg]\n"
-    "                       [--path /cam]\n"
+    "                       [--path /cam] [--pattern ball]\n"
     "\n"
     "Serves rtsp://127.0.0.1:PORT/PATH and prints \"url <that URL>\" as the first line.\n"
     "  --port N     TCP port; 0 (the default) picks a free one\n"
@@ -21,6 +21,7 @@ const char usage[] =
     "  --fps N      frames per second, default 25\n"
     "  --codec C    h264 (x264, default) or mjpeg\n"
     "  --path P     mount path, default /cam\n"
+    "  --pattern P  videotestsrc pattern, default ball (a moving ball on black)\n"
     "\n"
     "Signals:\n"
     "  SIGUSR1      stop serving: drop every client and close the listening socket\n"
@@ -36,6 +37,7 @@ struct options {
     int fps = 25;
     std::string codec = "h264";
     std::string path = "/cam";
+    std::string pattern = "ball";
 };
 
 bool parse_size(const char* text, options& opts) {
@@ -64,6 +66,8 @@ bool parse_options(int argc, char** argv, options& opts) {
             opts.codec = value;
         else if (arg == "--path")
             opts.path = value;
+        else if (arg == "--pattern")
+            opts.pattern = value;
         else
             return false;
     }
@@ -73,20 +77,21 @@ bool parse_options(int argc, char** argv, options& opts) {
 }
 
 std::string launch_line(const options& opts) {
+    // Both RTP payloaders take 4:2:0 pictures.
     const std::string source =
-        "videotestsrc is-live=true pattern=ball motion=wavy ! video/x-raw,width=" +
-        std::to_string(opts.width) + ",height=" + std::to_string(opts.height) +
-        ",framerate=" + std::to_string(opts.fps) +
+        "videotestsrc is-live=true motion=wavy pattern=" + opts.pattern +
+        " ! video/x-raw,width=" + std::to_string(opts.width) +
+        ",height=" + std::to_string(opts.height) + ",framerate=" + std::to_string(opts.fps) +
         "/1 ! timeoverlay halignment=left valignment=top font-desc=\"Sans 20\" ! "
         "textoverlay name=counter halignment=right valignment=top font-desc=\"Sans 20\" "
-        "text=\"frame 0\" ! videoconvert ! ";
+        "text=\"frame 0\" ! videoconvert ! video/x-raw,format=I420 ! ";
     const int keyframe_interval = opts.fps;
-    const std::string encoder =
-        opts.codec == "h264"
-            ? "video/x-raw,format=I420 ! x264enc tune=zerolatency speed-preset=ultrafast "
-              "key-int-max=" +
-                  std::to_string(keyframe_interval) + " ! rtph264pay name=pay0 pt=96"
-            : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
+    const std::string encoder = opts.codec == "h264"
+                                    ? "x264enc tune=zerolatency speed-preset=ultrafast "
+                                      "key-int-max=" +
+                                          std::to_string(keyframe_interval) +
+                                          " ! rtph264pay name=pay0 pt=96"
+                                    : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
     return "( " + source + encoder + " )";
 }
 
