@@ -1,0 +1,50 @@
+#pragma once
+// The main window. Its constructor is the program's start-up sequence (menus, journal, settings
+// store, status bar, start rows), its destructor the shutdown sequence.
+
+#include <memory>
+#include <wx/aui/framemanager.h>
+#include <wx/fileconf.h>
+#include <wx/filename.h>
+#include <wx/frame.h>
+
+class log_viewer;
+
+// Menu command ids.
+enum : int {
+    ID_BOILER_CAMERA = 1,
+    ID_DIESEL_CAMERA = 2,
+    ID_COORDINATE_SERVER = 3,
+    ID_VIEW = 4,
+    ID_SETTINGS = 5,
+    ID_EXIT = 6,
+};
+
+// The program's version as the journal shows it.
+extern const char kestrel_version[];
+
+class kestrel_frame : public wxFrame {
+public:
+    // Throws std::runtime_error when the journal folder cannot be made.
+    kestrel_frame(const wxString& title, const wxPoint& position, const wxSize& size);
+    ~kestrel_frame() override;
+
+    log_viewer* journal_view() const { return journal; }
+    wxConfigBase* settings() const { return config.get(); }
+    const wxFileName& journal_file() const { return log_file; }
+    const wxFileName& settings_file() const { return config_file; }
+    wxAuiManager& panes() { return aui_manager; }
+
+private:
+    void build_menus();
+    void prepare_journal_folder();
+    void open_journal();
+    void open_settings();
+    void write_start_rows();
+
+    wxAuiManager aui_manager;
+    wxFileName log_file;
+    log_viewer* journal = nullptr; // a child window, owned by the toolkit
+    wxFileName config_file;
+    std::unique_ptr<wxFileConfig> config;
+};
