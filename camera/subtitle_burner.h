@@ -24,6 +24,9 @@ class subtitle_burner {
 public:
     // GUI thread: the font and colour are made here, each an object of this burner alone.
     explicit subtitle_burner(const subtitle_style& style);
+    // A copy would share the font's data between threads.
+    subtitle_burner(const subtitle_burner&) = delete;
+    subtitle_burner& operator=(const subtitle_burner&) = delete;
 
     // Draws the text onto the 8-bit RGB picture in place: at x 10, with its top 10 pixels below
     // the top or 10 pixels above the bottom.

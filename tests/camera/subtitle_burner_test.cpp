@@ -1,0 +1,81 @@
+#include "camera/subtitle_burner.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <memory>
+#include <thread>
+
+namespace {
+
+subtitle_style blue_style(int position) {
+    subtitle_style style;
+    style.font_description = "Sans 14";
+    style.position = position;
+    return style;
+}
+
+// Rows (first, last) that hold changed pixels, or (-1, -1).
+std::pair<int, int> changed_rows(const cv::Mat& picture) {
+    int first = -1;
+    int last = -1;
+    for (int row = 0; row < picture.rows; ++row)
+        if (cv::countNonZero(picture.row(row).reshape(1)) > 0) {
+            first = first < 0 ? row : first;
+            last = row;
+        }
+    return {first, last};
+}
+
+} // namespace
+
+TEST(subtitle_burner, draws_the_text_in_its_colour_at_the_top_left) {
+    cv::Mat picture(240, 320, CV_8UC3, cv::Scalar(0, 0, 0));
+    subtitle_burner(blue_style(0)).burn(picture, wxString::FromUTF8("123456-1 0012:346 [Перегон]"));
+
+    const auto [first, last] = changed_rows(picture);
+    ASSERT_GE(first, 10);
+    EXPECT_LT(last, 60);
+    std::vector<cv::Mat> channels;
+    cv::split(picture, channels);
+    EXPECT_EQ(cv::countNonZero(channels[0]), 0) << "no red in pure blue text";
+    EXPECT_GT(cv::countNonZero(channels[2]), 50);
+    EXPECT_EQ(cv::countNonZero(picture.colRange(0, 10).reshape(1)), 0) << "text starts at x 10";
+}
+
+TEST(subtitle_burner, bottom_position_ends_ten_pixels_above_the_bottom) {
+    cv::Mat picture(240, 320, CV_8UC3, cv::Scalar(0, 0, 0));
+    subtitle_burner(blue_style(1)).burn(picture, "0012:346");
+    const auto [first, last] = changed_rows(picture);
+    EXPECT_GT(first, 180);
+    EXPECT_LE(last, 229);
+}
+
+TEST(subtitle_burner, text_that_does_not_fit_is_cut_at_the_picture_edge) {
+    cv::Mat picture(20, 40, CV_8UC3, cv::Scalar(0, 0, 0));
+    subtitle_burner(blue_style(1)).burn(picture, "a long subtitle line");
+    EXPECT_GT(cv::countNonZero(picture.reshape(1)), 0);
+}
+
+TEST(subtitle_burner, burners_on_several_threads_draw_alike) {
+    const wxString text = wxString::FromUTF8("000000-0 0000:0 [0]");
+    cv::Mat reference(120, 320, CV_8UC3, cv::Scalar(10, 20, 30));
+    subtitle_burner(blue_style(0)).burn(reference, text);
+
+    // Each burner is made here, on the GUI thread, and then used by one worker alone.
+    std::vector<std::unique_ptr<subtitle_burner>> burners;
+    for (int i = 0; i < 3; ++i)
+        burners.push_back(std::make_unique<subtitle_burner>(blue_style(0)));
+    std::vector<cv::Mat> results(burners.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < burners.size(); ++i)
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 20; ++round) {
+                results[i] = cv::Mat(120, 320, CV_8UC3, cv::Scalar(10, 20, 30));
+                burners[i]->burn(results[i], text);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (const auto& result : results)
+        EXPECT_EQ(cv::norm(result, reference, cv::NORM_INF), 0.0);
+}
