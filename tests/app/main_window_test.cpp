@@ -18,6 +18,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 #include <wx/aui/framemanager.h>
+#include <wx/image.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 #include <wx/utils.h>
@@ -130,6 +131,9 @@ TEST_F(main_window, has_its_menus_status_bar_and_journal_pane) {
     EXPECT_EQ((std::vector<int>{ID_BOILER_CAMERA, ID_DIESEL_CAMERA, ID_COORDINATE_SERVER, ID_VIEW,
                                 ID_SETTINGS, ID_EXIT}),
               (std::vector<int>{1, 2, 3, 4, 5, 6}));
+
+    EXPECT_NE(wxImage::FindHandler(wxBITMAP_TYPE_PNG), nullptr);
+    EXPECT_NE(wxImage::FindHandler(wxBITMAP_TYPE_JPEG), nullptr);
 
     ASSERT_NE(frame->GetStatusBar(), nullptr);
     EXPECT_EQ(frame->GetStatusBar()->GetFieldsCount(), 2);

@@ -42,7 +42,7 @@ int code_of(int status) {
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
+        return -WTERMSIG(status);
     return -1;
 }
 

@@ -23,7 +23,7 @@ public:
 
     pid_t pid() const { return id; }
 
-    // The exit code once the child has ended (128 + signal number when a signal ended it), or
+    // The exit code once the child has ended (minus the signal number when a signal ended it), or
     // nothing if it is still running when the timeout passes.
     std::optional<int> wait_for_exit(std::chrono::milliseconds timeout);
 

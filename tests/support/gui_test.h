@@ -17,6 +17,9 @@
 //
 // Thread events (wxQueueEvent from a worker) are handled only while the loop is pumped: wait
 // for them with pump_events_until, never with sleeps.
+//
+// tests/support/child_process.h runs a real executable as a child process (own HOME, locale),
+// and run_command runs a shell command such as xdotool to answer the child's dialogs.
 
 #include <chrono>
 #include <functional>
