@@ -19,6 +19,10 @@ const std::map<wxString, int>& codec_table() {
 
 } // namespace
 
+bool codec_fits_avi(int fourcc) {
+    return fourcc != cv::VideoWriter::fourcc('H', 'E', 'V', '1');
+}
+
 int codec_fourcc(const wxString& codec) {
     const auto& table = codec_table();
     const auto found = table.find(codec);

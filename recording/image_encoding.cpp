@@ -12,7 +12,7 @@ const std::vector<int>& png_parameters() {
 }
 
 const std::vector<int>& jpeg_parameters() {
-    static const std::vector<int> parameters = {cv::IMWRITE_JPEG_QUALITY, 90};
+    static const std::vector<int> parameters = {cv::IMWRITE_JPEG_QUALITY, 95};
     return parameters;
 }
 

@@ -44,11 +44,17 @@ bool video_file_writer_avi::write(const cv::Mat& picture, const TrackPosition& p
 }
 
 bool video_file_writer_avi::start_file(const cv::Mat& picture, const TrackPosition& position) {
+    const int fourcc = codec_fourcc(codec);
+    if (!codec_fits_avi(fourcc)) {
+        set_failure(
+            wxString::Format(wxString::FromUTF8("Кодек %s не записывается в файлы AVI"), codec));
+        return false;
+    }
     const wxString wanted = clean_file_name(position.expand(policy.name_template()) + ".avi");
     target.SetFullName(names.free_name(target, wanted));
     frames_in_file = 0;
     try {
-        video.open(native_path(target.GetFullPath()).string(), cv::CAP_FFMPEG, codec_fourcc(codec),
+        video.open(native_path(target.GetFullPath()).string(), cv::CAP_FFMPEG, fourcc,
                    frames_per_second, picture.size(), true);
     } catch (const cv::Exception&) {
         video.release();

@@ -1,0 +1,181 @@
+// The frame index as another program reads it: python3's XML parser, attribute order, number
+// and time formats, and saves that survive at every moment.
+
+#include "recording/frame_index.h"
+#include "recording_test_support.h"
+
+#include <clocale>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+TrackPosition position_at(int frame, int km, double m) {
+    TrackPosition p(frame);
+    p.km = km;
+    p.m = m;
+    p.abs = km * 1000.0 + m;
+    return p;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string c_locale_time(time_t time) {
+    char text[128];
+    std::strftime(text, sizeof text, "%c", std::localtime(&time));
+    return text;
+}
+
+class FrameIndexTest : public testing::Test {
+protected:
+    scratch_folder folder;
+    std::string index_path = folder.path() + "/data.idx";
+};
+
+TEST_F(FrameIndexTest, AttributesComeInOrderWithTheirFormats) {
+    {
+        FrameIndex index;
+        index.set_path(wxString::FromUTF8(index_path));
+        TrackPosition p(42);
+        p.abs = 123456.789;
+        p.km = 12;
+        p.m = 345.6;
+        p.time = 1714566605;
+        index.add(wxString::FromUTF8("123456-1_0012_км.avi"), 7, p);
+        p.time = -1;
+        p.km = -3;
+        p.m = -0.25;
+        index.add("b.avi", 8, p);
+    }
+    const auto frames = parse_index(index_path);
+    ASSERT_EQ(frames.size(), 2u);
+    const std::vector<std::pair<std::string, std::string>> first = {
+        {"file", "123456-1_0012_км.avi"},   {"frame_in_file", "7"}, {"frame", "42"},
+        {"abscoord", "123456.789000"},      {"km", "12"},           {"m", "345.600000"},
+        {"time", c_locale_time(1714566605)}};
+    EXPECT_EQ(frames[0].attributes, first);
+    EXPECT_EQ(frames[1]["time"], "");
+    EXPECT_EQ(frames[1]["km"], "-3");
+    EXPECT_EQ(frames[1]["m"], "-0.250000");
+
+    // One element per line, two spaces per level, as the toolkit's writer lays it out.
+    const std::string text = read_file(index_path);
+    EXPECT_NE(text.find("\n<section>\n  <frame file=\"123456-1_0012_км.avi\" frame_in_file=\"7\""),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(FrameIndexTest, FramesKeepTheOrderOfWritingAcrossFiles) {
+    {
+        FrameIndex index;
+        index.set_path(wxString::FromUTF8(index_path));
+        for (int i = 0; i < 3; ++i)
+            index.add("first.avi", i, position_at(i, 12, 10.0 * i));
+        index.add("second.avi", 0, position_at(3, 13, 0));
+        EXPECT_EQ(index.frames(), 4u);
+    }
+    const auto frames = parse_index(index_path);
+    ASSERT_EQ(frames.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(frames[i]["file"], "first.avi");
+        EXPECT_EQ(frames[i]["frame_in_file"], std::to_string(i));
+        EXPECT_EQ(frames[i]["frame"], std::to_string(i));
+    }
+    EXPECT_EQ(frames[3]["file"], "second.avi");
+    EXPECT_EQ(frames[3]["frame_in_file"], "0");
+    EXPECT_EQ(frames[3]["km"], "13");
+}
+
+TEST_F(FrameIndexTest, ATripWithoutFramesHasAnEmptySection) {
+    {
+        FrameIndex index;
+        index.set_path(wxString::FromUTF8(index_path));
+    }
+    EXPECT_TRUE(parse_index(index_path).empty());
+    const std::string text = read_file(index_path);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", 0), 0u) << text;
+    EXPECT_NE(text.find("<section/>"), std::string::npos) << text;
+}
+
+TEST_F(FrameIndexTest, FileNamesAreEscapedAsXmlRequires) {
+    const std::string awkward = "a&b <c> \"d\" 'e' Перегон.png";
+    {
+        FrameIndex index;
+        index.set_path(wxString::FromUTF8(index_path));
+        index.add(wxString::FromUTF8(awkward), 0, position_at(0, 1, 2));
+    }
+    const auto frames = parse_index(index_path);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]["file"], awkward);
+}
+
+TEST_F(FrameIndexTest, NumbersKeepAFullStopUnderACommaLocale) {
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") == nullptr &&
+        std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    {
+        FrameIndex index;
+        index.set_path(wxString::FromUTF8(index_path));
+        index.add("a.png", 0, position_at(0, 1, 2.5));
+    }
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    const auto frames = parse_index(index_path);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]["m"], "2.500000");
+    EXPECT_EQ(frames[0]["abscoord"], "1002.500000");
+}
+
+TEST_F(FrameIndexTest, SavesWhileFramesComeOnceTheIntervalHasPassed) {
+    FrameIndex index;
+    index.set_path(wxString::FromUTF8(index_path));
+    index.set_save_interval(std::chrono::hours(1));
+    index.add("a.png", 0, position_at(0, 1, 0));
+    EXPECT_FALSE(std::filesystem::exists(index_path)) << "saved before the interval passed";
+
+    index.set_save_interval(std::chrono::milliseconds(0));
+    for (int i = 1; i <= 3; ++i) {
+        index.add("a.png", 0, position_at(i, 1, i));
+        EXPECT_EQ(parse_index(index_path).size(), static_cast<size_t>(i + 1));
+    }
+    EXPECT_EQ(scratch_folder::entries(folder.path()), std::vector<std::string>{"data.idx"})
+        << "a temporary file was left behind";
+}
+
+TEST_F(FrameIndexTest, AFailedSaveKeepsThePreviousIndex) {
+    FrameIndex index;
+    index.set_path(wxString::FromUTF8(index_path));
+    index.add("a.png", 0, position_at(0, 1, 0));
+    ASSERT_TRUE(index.save());
+    // A folder in the way of the temporary file makes the next save fail.
+    std::filesystem::create_directory(index_path + ".tmp");
+    index.add("b.png", 0, position_at(1, 1, 0));
+    EXPECT_FALSE(index.save());
+    const auto frames = parse_index(index_path);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]["file"], "a.png");
+    std::filesystem::remove(index_path + ".tmp");
+    EXPECT_TRUE(index.save());
+    EXPECT_EQ(parse_index(index_path).size(), 2u);
+}
+
+TEST_F(FrameIndexTest, AMissingFolderIsNotCreated) {
+    const std::string missing = folder.path() + "/gone/data.idx";
+    {
+        FrameIndex index;
+        index.set_path(wxString::FromUTF8(missing));
+        index.add("a.png", 0, position_at(0, 1, 0));
+        EXPECT_FALSE(index.save());
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.path() + "/gone"));
+}
+
+} // namespace

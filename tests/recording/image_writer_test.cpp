@@ -1,0 +1,177 @@
+// Still-image recording: the files decode with ffmpeg to the pixels written, every frame is
+// listed with frame number in file 0, and nothing is overwritten or listed that was not saved.
+
+#include "journal_capture.h"
+#include "recording/video_file_writer_jpeg.h"
+#include "recording/video_file_writer_png.h"
+#include "recording_test_support.h"
+
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+constexpr int width = 640;
+constexpr int height = 360;
+const char* const default_template = "%frame_%dir-%way_%km-%m";
+
+TrackPosition at(int frame, int km, double m) {
+    TrackPosition p(frame);
+    p.dir = "123456";
+    p.way = "1";
+    p.km = km;
+    p.m = m;
+    return p;
+}
+
+template <typename writer_type>
+std::shared_ptr<video_file_writer_basic>
+opened_writer(const scratch_folder& folder, const char* name_template, const char* camera = "Cam") {
+    std::shared_ptr<video_file_writer_basic> writer = std::make_shared<writer_type>(
+        wxString::FromUTF8(camera), wxString::FromUTF8(name_template));
+    EXPECT_TRUE(writer->open(folder.wx_path()));
+    return writer;
+}
+
+double mean_absolute_difference(const cv::Mat& picture, const std::vector<unsigned char>& rgb) {
+    const cv::Mat decoded(picture.rows, picture.cols, CV_8UC3,
+                          const_cast<unsigned char*>(rgb.data()));
+    return cv::norm(picture, decoded, cv::NORM_L1) / static_cast<double>(picture.total() * 3);
+}
+
+TEST(ImageWriters, PngHoldsExactlyThePixelsWritten) {
+    scratch_folder folder;
+    const cv::Mat picture = camera_like_picture(width, height, 3);
+    {
+        auto writer = opened_writer<video_file_writer_png>(folder, default_template);
+        EXPECT_TRUE(writer->write(picture, at(42, 12, 345.6)));
+        writer->close();
+    }
+    const std::string trip = only_trip_folder(folder.path());
+    const std::string file = trip + "/00000042_123456-1_0012-346.png";
+    const auto decoded = decode_rgb(file, width, height);
+    ASSERT_FALSE(decoded.empty());
+    EXPECT_EQ(std::memcmp(decoded.data(), picture.data, decoded.size()), 0);
+    const auto index = parse_index(trip + "/data.idx");
+    ASSERT_EQ(index.size(), 1u);
+    EXPECT_EQ(index[0]["file"], "00000042_123456-1_0012-346.png");
+    EXPECT_EQ(index[0]["frame_in_file"], "0");
+}
+
+TEST(ImageWriters, JpegHoldsThePixelsWithinATolerance) {
+    scratch_folder folder;
+    const cv::Mat picture = camera_like_picture(width, height, 4);
+    {
+        auto writer = opened_writer<video_file_writer_jpeg>(folder, default_template);
+        EXPECT_TRUE(writer->write(picture, at(7, 3, 10)));
+    }
+    const std::string trip = only_trip_folder(folder.path());
+    const auto decoded = decode_rgb(trip + "/00000007_123456-1_0003-10.jpeg", width, height);
+    ASSERT_FALSE(decoded.empty());
+    EXPECT_LT(mean_absolute_difference(picture, decoded), 8.0);
+    // Red and blue swapped would be far off: the picture's channels differ on average by more.
+    cv::Mat swapped;
+    cv::cvtColor(picture, swapped, cv::COLOR_RGB2BGR);
+    EXPECT_GT(mean_absolute_difference(swapped, decoded), 20.0);
+}
+
+TEST(ImageWriters, EveryFrameIsListedInOrderWithFrameNumberZero) {
+    scratch_folder folder;
+    {
+        auto writer = opened_writer<video_file_writer_jpeg>(folder, default_template);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(writer->write(camera_like_picture(160, 120, i), at(i, 1, i * 10.0)));
+    }
+    const std::string trip = only_trip_folder(folder.path());
+    const auto index = parse_index(trip + "/data.idx");
+    ASSERT_EQ(index.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(index[i]["frame"], std::to_string(i));
+        EXPECT_EQ(index[i]["frame_in_file"], "0");
+        EXPECT_TRUE(std::filesystem::exists(trip + "/" + index[i]["file"])) << index[i]["file"];
+    }
+    EXPECT_EQ(scratch_folder::entries(trip).size(), 5u);
+}
+
+TEST(ImageWriters, TwoFramesAtTheSamePlaceKeepBothImages) {
+    scratch_folder folder;
+    const cv::Mat first = camera_like_picture(160, 120, 1);
+    const cv::Mat second = camera_like_picture(160, 120, 2);
+    {
+        auto writer = opened_writer<video_file_writer_png>(folder, "%km-%m");
+        EXPECT_TRUE(writer->write(first, at(0, 5, 100)));
+        EXPECT_TRUE(writer->write(second, at(1, 5, 100)));
+    }
+    const std::string trip = only_trip_folder(folder.path());
+    EXPECT_EQ(scratch_folder::entries(trip),
+              (std::vector<std::string>{"0005-100 (2).png", "0005-100.png", "data.idx"}));
+    const auto index = parse_index(trip + "/data.idx");
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index[1]["file"], "0005-100 (2).png");
+    const auto decoded = decode_rgb(trip + "/0005-100.png", 160, 120);
+    ASSERT_FALSE(decoded.empty());
+    EXPECT_EQ(std::memcmp(decoded.data(), first.data, decoded.size()), 0);
+}
+
+TEST(ImageWriters, AnImageThatCannotBeSavedIsReportedAndNotListed) {
+    scratch_folder folder;
+    auto writer = opened_writer<video_file_writer_png>(folder, default_template);
+    const std::string trip = only_trip_folder(folder.path());
+    EXPECT_TRUE(writer->write(camera_like_picture(160, 120, 0), at(0, 1, 0)));
+    std::filesystem::remove_all(trip);
+    EXPECT_FALSE(writer->write(camera_like_picture(160, 120, 1), at(1, 1, 10)));
+    EXPECT_NE(writer->failure().utf8_string().find("00000001_123456-1_0001-10.png"),
+              std::string::npos)
+        << writer->failure();
+    std::filesystem::create_directory(trip);
+    EXPECT_TRUE(writer->write(camera_like_picture(160, 120, 2), at(2, 1, 20)));
+    writer.reset();
+    const auto index = parse_index(trip + "/data.idx");
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index[0]["frame"], "0");
+    EXPECT_EQ(index[1]["frame"], "2");
+}
+
+TEST(ImageWriters, OpeningJournalsTheTripFolder) {
+    scratch_folder folder;
+    const journal_capture journal;
+    const std::string write_path = folder.path() + "/Поездки";
+    std::filesystem::create_directory(write_path);
+    {
+        std::shared_ptr<video_file_writer_basic> writer = std::make_shared<video_file_writer_png>(
+            wxString::FromUTF8("Дизель"), wxString::FromUTF8("%peregon_кадр"));
+        ASSERT_TRUE(writer->open(wxString::FromUTF8(write_path)));
+        TrackPosition p(0);
+        p.peregon = "Клин";
+        EXPECT_TRUE(writer->write(camera_like_picture(80, 60, 0), p));
+    }
+    const std::string trip = only_trip_folder(write_path);
+    EXPECT_NE(trip.find("[Дизель]"), std::string::npos);
+    EXPECT_NE(journal.information().find("<font color='blue'>Запись: " + trip + "/</font>"),
+              std::string::npos)
+        << journal.information();
+    EXPECT_EQ(journal.errors(), "");
+    EXPECT_EQ(scratch_folder::entries(trip),
+              (std::vector<std::string>{"data.idx", "Клин_кадр.png"}));
+}
+
+TEST(ImageWriters, AMissingWritePathIsJournaledAndFramesAreReported) {
+    scratch_folder folder;
+    const journal_capture journal;
+    std::shared_ptr<video_file_writer_basic> writer =
+        std::make_shared<video_file_writer_jpeg>("Cam", default_template);
+    EXPECT_FALSE(writer->open(wxString::FromUTF8(folder.path() + "/unplugged")));
+    EXPECT_FALSE(writer->write(camera_like_picture(80, 60, 0), at(0, 1, 0)));
+    EXPECT_FALSE(writer->failure().empty());
+    writer.reset();
+    EXPECT_TRUE(scratch_folder::entries(folder.path()).empty());
+    EXPECT_NE(journal.errors().find("Не удается создать папку записи ["), std::string::npos)
+        << journal.errors();
+    EXPECT_EQ(journal.information(), "");
+}
+
+} // namespace

@@ -1,0 +1,192 @@
+#include "recording_test_support.h"
+
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+scratch_folder::scratch_folder() {
+    std::string pattern = (fs::temp_directory_path() / "kestrel-recording-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a scratch folder");
+    root = pattern;
+}
+
+scratch_folder::~scratch_folder() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+std::vector<std::string> scratch_folder::entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string only_trip_folder(const std::string& write_path) {
+    const auto names = scratch_folder::entries(write_path);
+    if (names.size() != 1) {
+        ADD_FAILURE() << "expected one trip folder in " << write_path << ", found " << names.size();
+        return write_path;
+    }
+    return write_path + "/" + names.front();
+}
+
+std::string shell_quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string run_command(const std::string& command, int* status) {
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        throw std::runtime_error("cannot run " + command);
+    std::string output;
+    std::array<char, 4096> chunk{};
+    size_t read = 0;
+    while ((read = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        output.append(chunk.data(), read);
+    const int result = ::pclose(pipe);
+    if (status != nullptr)
+        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    return output;
+}
+
+const std::string& index_frame::operator[](const std::string& name) const {
+    for (const auto& [key, value] : attributes)
+        if (key == name)
+            return value;
+    static const std::string missing = "<missing>";
+    ADD_FAILURE() << "attribute " << name << " missing";
+    return missing;
+}
+
+namespace {
+
+// Prints one line per frame: name=value pairs separated by tabs, in the file's order. Fails
+// (exit 1) on anything that is not the index's shape.
+const char* const index_parser = R"(
+import sys, xml.etree.ElementTree as ET
+raw = open(sys.argv[1], 'rb').read()
+first = raw.split(b'\n', 1)[0]
+if not first.startswith(b'<?xml version="1.0" encoding="UTF-8"?>'):
+    sys.exit('bad declaration: %r' % first)
+root = ET.fromstring(raw)
+if root.tag != 'section' or root.attrib or (root.text or '').strip():
+    sys.exit('bad root')
+out = []
+for frame in root:
+    if frame.tag != 'frame' or len(frame) or (frame.text or '').strip():
+        sys.exit('bad frame element')
+    out.append('\t'.join(k + '=' + v for k, v in frame.attrib.items()))
+sys.stdout.buffer.write(('\n'.join(out) + '\n').encode('utf-8') if out else b'')
+)";
+
+} // namespace
+
+std::vector<index_frame> parse_index(const std::string& index_path) {
+    int status = 0;
+    const std::string output = run_command("python3 -c " + shell_quote(index_parser) + " " +
+                                               shell_quote(index_path) + " 2>&1",
+                                           &status);
+    if (status != 0) {
+        ADD_FAILURE() << "python3 rejects " << index_path << ": " << output;
+        return {};
+    }
+    std::vector<index_frame> frames;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        index_frame frame;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, '\t')) {
+            const size_t equals = field.find('=');
+            frame.attributes.emplace_back(field.substr(0, equals), field.substr(equals + 1));
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+probed_video probe_video(const std::string& file) {
+    int status = 0;
+    const std::string output = run_command(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=codec_name,width,height,nb_read_frames -of default=noprint_wrappers=1 " +
+            shell_quote(file),
+        &status);
+    probed_video video;
+    if (status != 0) {
+        ADD_FAILURE() << "ffprobe cannot read " << file << ": " << output;
+        return video;
+    }
+    std::istringstream lines(output);
+    std::string line;
+    const auto number = [](const std::string& text) {
+        return text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) ? -1
+                                                                                  : std::stoi(text);
+    };
+    while (std::getline(lines, line)) {
+        const size_t equals = line.find('=');
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if (key == "codec_name")
+            video.codec = value;
+        else if (key == "width")
+            video.width = number(value);
+        else if (key == "height")
+            video.height = number(value);
+        else if (key == "nb_read_frames")
+            video.frames = number(value);
+    }
+    return video;
+}
+
+std::vector<unsigned char> decode_rgb(const std::string& file, int width, int height) {
+    int status = 0;
+    const std::string output = run_command(
+        "ffmpeg -v error -i " + shell_quote(file) + " -f rawvideo -pix_fmt rgb24 -", &status);
+    if (status != 0 || output.size() != static_cast<size_t>(width) * height * 3) {
+        ADD_FAILURE() << "ffmpeg decodes " << file << " to " << output.size() << " bytes";
+        return {};
+    }
+    return std::vector<unsigned char>(output.begin(), output.end());
+}
+
+cv::Mat camera_like_picture(int width, int height, int seed) {
+    cv::Mat picture(height, width, CV_8UC3);
+    for (int y = 0; y < height; ++y) {
+        auto* row = picture.ptr<cv::Vec3b>(y);
+        for (int x = 0; x < width; ++x)
+            row[x] = cv::Vec3b(static_cast<uchar>((x + seed * 7) * 255 / width),
+                               static_cast<uchar>(y * 255 / height),
+                               static_cast<uchar>(((x / 40 + y / 40 + seed) % 2) * 120 + 60));
+    }
+    cv::rectangle(picture, {width / 4 + seed * 5, height / 3}, {width / 2 + seed * 5, height / 2},
+                  {250, 240, 30}, cv::FILLED);
+    cv::Mat noise(picture.size(), CV_16SC3);
+    cv::theRNG().state = static_cast<uint64_t>(seed) + 1;
+    cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(12));
+    cv::Mat noisy;
+    cv::add(picture, noise, noisy, cv::noArray(), CV_8UC3);
+    return noisy;
+}
+
+std::map<std::string, int> frames_per_file(const std::vector<index_frame>& index) {
+    std::map<std::string, int> counts;
+    for (const auto& frame : index)
+        ++counts[frame["file"]];
+    return counts;
+}

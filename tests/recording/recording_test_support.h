@@ -1,0 +1,62 @@
+#pragma once
+// What the recording tests share: scratch folders, outside programs (python3's XML parser,
+// ffprobe, ffmpeg) to check the files independently, and camera-like pictures.
+
+#include <map>
+#include <opencv2/core/mat.hpp>
+#include <string>
+#include <vector>
+#include <wx/string.h>
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class scratch_folder {
+public:
+    scratch_folder();
+    ~scratch_folder();
+    scratch_folder(const scratch_folder&) = delete;
+    scratch_folder& operator=(const scratch_folder&) = delete;
+
+    const std::string& path() const { return root; }
+    wxString wx_path() const { return wxString::FromUTF8(root); }
+    // Names of the entries directly in `folder` (UTF-8), sorted.
+    static std::vector<std::string> entries(const std::string& folder);
+
+private:
+    std::string root;
+};
+
+// The only entry of a folder that holds one trip folder.
+std::string only_trip_folder(const std::string& write_path);
+
+// Runs a shell command; its standard output, and its exit status in `status`.
+std::string run_command(const std::string& command, int* status = nullptr);
+std::string shell_quote(const std::string& text);
+
+// One "frame" element as python3's own XML parser read it: attribute names and values in the
+// order the file gives them.
+struct index_frame {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    const std::string& operator[](const std::string& name) const;
+};
+
+// Parses data.idx with python3's xml.etree (not the toolkit): fails the test when the file is
+// not well-formed, is not UTF-8 XML 1.0 or its root is not a bare "section".
+std::vector<index_frame> parse_index(const std::string& index_path);
+
+// What ffprobe reports of a video file's only stream.
+struct probed_video {
+    std::string codec;
+    int width = 0;
+    int height = 0;
+    int frames = -1; // decoded by -count_frames
+};
+probed_video probe_video(const std::string& file);
+
+// Decodes an image with ffmpeg into packed RGB rows.
+std::vector<unsigned char> decode_rgb(const std::string& file, int width, int height);
+
+// A picture like a camera's: gradients, edges and sensor noise, different for each seed.
+cv::Mat camera_like_picture(int width, int height, int seed);
+
+// Frames of each file, in index order.
+std::map<std::string, int> frames_per_file(const std::vector<index_frame>& index);

@@ -1,0 +1,165 @@
+// The pure parts of recording: split decisions, codec codes, file and folder names.
+
+#include "journal_capture.h"
+#include "recording/codec_table.h"
+#include "recording/split_policy.h"
+#include "recording/trip_folder.h"
+#include "recording_test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <opencv2/videoio.hpp>
+#include <unistd.h>
+
+namespace {
+
+TrackPosition at(int km, const char* peregon = "0", const char* pch = "0") {
+    TrackPosition p;
+    p.km = km;
+    p.peregon = peregon;
+    p.pch = pch;
+    return p;
+}
+
+// Feeds the positions one by one, as the video writer does while a file is open, and returns
+// the indices of the positions that start a new file.
+std::vector<size_t> splits(const char* policy_text, const std::vector<TrackPosition>& trip) {
+    split_policy policy(wxString::FromUTF8(policy_text));
+    std::vector<size_t> starts;
+    for (size_t i = 1; i < trip.size(); ++i)
+        if (policy.split_between(trip[i - 1], trip[i]))
+            starts.push_back(i);
+    return starts;
+}
+
+using starts = std::vector<size_t>;
+
+TEST(SplitPolicy, EveryKilometre) {
+    EXPECT_EQ(splits("1 километр", {at(12), at(12), at(13), at(13), at(11), at(20)}),
+              (starts{2, 4, 5}));
+}
+
+TEST(SplitPolicy, EveryFifthAndTenthChangeOfKilometre) {
+    std::vector<TrackPosition> trip;
+    for (int km = 1; km <= 21; ++km) {
+        trip.push_back(at(km));
+        trip.push_back(at(km));
+    }
+    // The change to km 6 is the fifth, to 11 the tenth; repeats of a kilometre count nothing.
+    EXPECT_EQ(splits("5 километров", trip), (starts{10, 20, 30, 40}));
+    EXPECT_EQ(splits("10 километров", trip), (starts{20, 40}));
+    // A step back and a jump count one change each.
+    EXPECT_EQ(splits("5 километров", {at(1), at(2), at(1), at(40), at(39), at(38), at(38)}),
+              (starts{5}));
+}
+
+TEST(SplitPolicy, SectionAndDistanceIgnoreKilometres) {
+    const std::vector<TrackPosition> trip = {at(1, "A", "7"), at(1, "B", "7"), at(2, "B", "7"),
+                                             at(2, "B", "8"), at(2, "b", "8")};
+    EXPECT_EQ(splits("Перегон", trip), (starts{1, 4}));
+    EXPECT_EQ(splits("Дистанция", trip), (starts{3}));
+}
+
+TEST(SplitPolicy, WholeTripAndUnknownTextsNeverSplit) {
+    const std::vector<TrackPosition> trip = {at(1, "A", "1"), at(2, "B", "2"), at(3, "C", "3")};
+    for (const char* text : {"Вся поездка", "перегон", "1 Километр", "", "AVI"}) {
+        EXPECT_TRUE(splits(text, trip).empty()) << text;
+        EXPECT_EQ(split_policy(wxString::FromUTF8(text)).name_template(), "%dir-%way") << text;
+    }
+}
+
+TEST(SplitPolicy, EachPolicyNamesItsFiles) {
+    const auto name = [](const char* text) {
+        return split_policy(wxString::FromUTF8(text)).name_template().utf8_string();
+    };
+    EXPECT_EQ(name("1 километр"), "%dir-%way_%km_км");
+    EXPECT_EQ(name("5 километров"), "%dir-%way_%km_км");
+    EXPECT_EQ(name("10 километров"), "%dir-%way_%km_км");
+    EXPECT_EQ(name("Перегон"), "%dir-%way-%peregon");
+    EXPECT_EQ(name("Дистанция"), "%dir-%way_ПЧ-%pch");
+}
+
+TEST(CodecTable, KnownNamesOnlyExactly) {
+    EXPECT_EQ(codec_fourcc("MJPEG"), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
+    EXPECT_EQ(codec_fourcc("XVID"), cv::VideoWriter::fourcc('X', 'V', 'I', 'D'));
+    EXPECT_EQ(codec_fourcc("DIVX"), cv::VideoWriter::fourcc('D', 'I', 'V', 'X'));
+    EXPECT_EQ(codec_fourcc("h264"), cv::VideoWriter::fourcc('X', '2', '6', '4'));
+    EXPECT_EQ(codec_fourcc("h265"), cv::VideoWriter::fourcc('H', 'E', 'V', '1'));
+    for (const char* unknown : {"H264", "xvid", "", "MJPEG "})
+        EXPECT_EQ(codec_fourcc(unknown), 0) << unknown;
+    for (const char* fits : {"MJPEG", "XVID", "DIVX", "h264"})
+        EXPECT_TRUE(codec_fits_avi(codec_fourcc(fits))) << fits;
+    EXPECT_FALSE(codec_fits_avi(codec_fourcc("h265")));
+}
+
+TEST(FileNames, SeparatorsBecomeUnderscores) {
+    EXPECT_EQ(clean_file_name(wxString::FromUTF8("1-2-A/B:C\\D_км.avi")).utf8_string(),
+              "1-2-A_B_C_D_км.avi");
+}
+
+TEST(FileNames, ANameUsedBeforeGetsANumberBeforeItsExtension) {
+    scratch_folder folder;
+    wxFileName trip(folder.wx_path(), "");
+    trip_file_names names;
+    EXPECT_EQ(names.free_name(trip, "a.b.avi"), "a.b.avi");
+    names.take("a.b.avi");
+    EXPECT_EQ(names.free_name(trip, "a.b.avi"), "a.b (2).avi");
+    names.take("a.b (2).avi");
+    EXPECT_EQ(names.free_name(trip, "A.B.AVI"), "A.B (3).AVI");
+    EXPECT_EQ(names.free_name(trip, "other.avi"), "other.avi");
+    // Files already on the disk count as used too.
+    std::ofstream(folder.path() + "/other.avi") << "x";
+    EXPECT_EQ(names.free_name(trip, "other.avi"), "other (2).avi");
+    names.take("plain");
+    EXPECT_EQ(names.free_name(trip, "plain"), "plain (2)");
+}
+
+TEST(TripFolder, NamedAfterTheOpeningTimeAndTheCamera) {
+    const wxDateTime opened(3, wxDateTime::Feb, 2025, 9, 5, 7);
+    EXPECT_EQ(trip_folder_name(opened, wxString::FromUTF8("Дизель")).utf8_string(),
+              "2025.02.03 09.05.07[Дизель]");
+}
+
+TEST(TripFolder, ATakenNameGetsANumber) {
+    scratch_folder folder;
+    const wxDateTime opened(1, wxDateTime::May, 2024, 12, 30, 5);
+    const wxString camera = wxString::FromUTF8("Котел");
+    for (int i = 0; i < 3; ++i) {
+        wxFileName target;
+        ASSERT_TRUE(make_trip_folder(target, folder.wx_path(), camera, opened));
+    }
+    EXPECT_EQ(
+        scratch_folder::entries(folder.path()),
+        (std::vector<std::string>{"2024.05.01 12.30.05[Котел]", "2024.05.01 12.30.05[Котел] (2)",
+                                  "2024.05.01 12.30.05[Котел] (3)"}));
+}
+
+TEST(TripFolder, AMissingParentIsJournaledAndNotMade) {
+    scratch_folder folder;
+    const journal_capture journal;
+    const std::string absent_disk = folder.path() + "/media/Диск";
+    wxFileName target;
+    EXPECT_FALSE(make_trip_folder(target, wxString::FromUTF8(absent_disk), "Cam",
+                                  wxDateTime(1, wxDateTime::Jan, 2025)));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() + "/media"));
+    EXPECT_NE(journal.errors().find("<font color='red'>Не удается создать папку записи [" +
+                                    absent_disk + "/2025.01.01 00.00.00[Cam]]</font>"),
+              std::string::npos)
+        << journal.errors();
+    EXPECT_EQ(journal.information(), "");
+}
+
+TEST(TripFolder, AnEmptyWritePathMeansTheCurrentFolder) {
+    scratch_folder folder;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    wxFileName target;
+    const bool made = make_trip_folder(target, "", "Cam", wxDateTime(1, wxDateTime::Jan, 2025));
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(made);
+    EXPECT_EQ(scratch_folder::entries(folder.path()),
+              std::vector<std::string>{"2025.01.01 00.00.00[Cam]"});
+}
+
+} // namespace
