@@ -26,7 +26,8 @@ protected:
         sizer->Add(view, 1, wxEXPAND);
         frame->SetSizer(sizer);
         frame->Show();
-        test_support::pump_pending_events();
+        ASSERT_TRUE(
+            test_support::pump_events_until([this] { return view->GetClientSize().y > 100; }));
     }
 
     void TearDown() override { test_support::destroy_window(frame); }
@@ -89,6 +90,21 @@ TEST_F(journal_test, every_row_is_complete_in_the_file_when_the_call_returns) {
     // Rows beyond one block of cells are shown too, the last one included.
     EXPECT_NE(view->ToText().Find("row 199"), wxNOT_FOUND);
     EXPECT_NE(view->ToText().Find("row 0"), wxNOT_FOUND);
+}
+
+TEST_F(journal_test, a_new_row_keeps_the_place_the_operator_scrolled_to) {
+    for (int i = 0; i < 100; ++i)
+        log_info(wxString::Format("row %d", i));
+    test_support::pump_pending_events();
+    view->Scroll(0, 10);
+    int x = 0;
+    int before = 0;
+    view->GetViewStart(&x, &before);
+    ASSERT_GT(before, 0) << "the page must be long enough to scroll";
+    log_error("one more");
+    int after = 0;
+    view->GetViewStart(&x, &after);
+    EXPECT_EQ(after, before);
 }
 
 TEST_F(journal_test, characters_outside_the_narrow_range_reach_the_file_as_utf8) {
