@@ -3,6 +3,8 @@
 #include "platform/text.h"
 
 #include <iostream>
+#include <memory>
+#include <utility>
 #include <wx/dcclient.h>
 #include <wx/html/htmlcell.h>
 #include <wx/html/winpars.h>
@@ -24,11 +26,15 @@ std::string file_path(const wxFileName& name) {
 constexpr int rows_per_block = 64;
 
 // A block's rows each carry their own font and colour, so a block outside the visible part
-// has nothing to pass on to what follows and is skipped entirely when painting.
+// has nothing to pass on to what follows and is skipped when painting. Only a selection, whose
+// state is tracked cell by cell, needs the walk through it.
 class journal_block : public wxHtmlContainerCell {
 public:
     explicit journal_block(wxHtmlContainerCell* page) : wxHtmlContainerCell(page) {}
-    void DrawInvisible(wxDC&, int, int, wxHtmlRenderingInfo&) override {}
+    void DrawInvisible(wxDC& dc, int x, int y, wxHtmlRenderingInfo& info) override {
+        if (info.GetSelection() != nullptr)
+            wxHtmlContainerCell::DrawInvisible(dc, x, y, info);
+    }
 };
 
 bool is_row_start(const wxString& line) {
@@ -67,6 +73,8 @@ void log_viewer::complete_line() {
     current_line.clear();
     write_to_file(line + "\n");
 
+    if (pending_fragment.empty())
+        fragment_is_row = is_row_start(line);
     if (is_row_start(line))
         inside_row = true;
     pending_fragment += line + "\n";
@@ -89,30 +97,31 @@ void log_viewer::write_to_file(const wxString& text) {
 void log_viewer::show_fragment(const wxString& html) {
     shown_source += html;
     // A row on its own is not a table yet: give it one so it looks like the table it belongs to.
-    const wxString source = html.StartsWith("<tr>") ? "<table>" + html + "</table>" : html;
+    const wxString source = fragment_is_row ? "<table>" + html + "</table>" : html;
 
     wxClientDC dc(this);
     dc.SetMapMode(wxMM_TEXT);
     wxHtmlWinParser* const parser = GetParser();
     parser->SetDC(&dc);
-    auto* const cell = static_cast<wxHtmlContainerCell*>(parser->Parse(source));
+    std::unique_ptr<wxHtmlContainerCell> cell(
+        static_cast<wxHtmlContainerCell*>(parser->Parse(source)));
     if (cell == nullptr)
         return;
     cell->SetIndent(0, wxHTML_INDENT_VERTICAL);
-    append_cell(cell);
+    append_cell(std::move(cell));
 }
 
-void log_viewer::append_cell(wxHtmlContainerCell* cell) {
+void log_viewer::append_cell(std::unique_ptr<wxHtmlContainerCell> cell) {
     wxHtmlContainerCell* const page = GetInternalRepresentation();
-    if (page == nullptr) {
-        delete cell;
+    if (page == nullptr)
         return;
-    }
-    if (current_block == nullptr || rows_in_block == rows_per_block) {
+    // A page set anew (SetPage) has dropped the blocks: start with a fresh one.
+    if (current_block == nullptr || rows_in_block == rows_per_block || block_page != page) {
         current_block = new journal_block(page);
+        block_page = page;
         rows_in_block = 0;
     }
-    current_block->InsertCell(cell);
+    current_block->InsertCell(cell.release());
     ++rows_in_block;
     // The page keeps its last layout while its own children stay the same; setting its
     // alignment again tells it to lay them out anew (blocks that did not change are cheap).

@@ -7,6 +7,7 @@
 #include "journal/ui_redirector_cout.h"
 
 #include <fstream>
+#include <memory>
 #include <wx/filename.h>
 #include <wx/html/htmlwin.h>
 
@@ -27,13 +28,15 @@ private:
     void complete_line();
     void write_to_file(const wxString& line);
     void show_fragment(const wxString& html);
-    void append_cell(wxHtmlContainerCell* cell);
+    void append_cell(std::unique_ptr<wxHtmlContainerCell> cell);
 
     wxString current_line;     // characters since the last line end
     wxString pending_fragment; // completed lines not yet shown (an unfinished row)
     bool inside_row = false;
+    bool fragment_is_row = false; // the pending fragment began with a row's first line
     wxString shown_source;
-    wxHtmlContainerCell* current_block = nullptr; // owned by the page's cell tree
+    wxHtmlContainerCell* current_block = nullptr;    // owned by the page's cell tree
+    const wxHtmlContainerCell* block_page = nullptr; // the page that holds current_block
     int rows_in_block = 0;
 
     ui_redirector_cout cout_redirect;

@@ -107,6 +107,16 @@ TEST_F(journal_test, a_new_row_keeps_the_place_the_operator_scrolled_to) {
     EXPECT_EQ(after, before);
 }
 
+TEST_F(journal_test, rows_after_the_page_was_set_anew_are_shown) {
+    for (int i = 0; i < 3; ++i)
+        log_info(wxString::Format("before %d", i));
+    view->SetPage("<html><body>cleared</body></html>");
+    log_info("after reset");
+    test_support::pump_pending_events();
+    EXPECT_NE(view->ToText().Find("after reset"), wxNOT_FOUND) << view->ToText();
+    EXPECT_EQ(view->ToText().Find("before"), wxNOT_FOUND);
+}
+
 TEST_F(journal_test, characters_outside_the_narrow_range_reach_the_file_as_utf8) {
     log_info(wxString(L"\u2116 \u20ac \U0001F682"));
     EXPECT_NE(file_text().find("№ € \xF0\x9F\x9A\x82"), std::string::npos) << file_text();
