@@ -1,0 +1,181 @@
+#include "child_process.h"
+#include "platform/text.h"
+#include "position/coord_client.h"
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using outcome = exchange_result::outcome;
+using position_test::child_process;
+
+// A kestrel-coordsim on a free port of 127.0.0.1, ended with the test.
+struct simulator {
+    explicit simulator(std::vector<std::string> options) : process(arguments(std::move(options))) {
+        port = position_test::first_line_value(process);
+    }
+
+    static std::vector<std::string> arguments(std::vector<std::string> options) {
+        std::vector<std::string> all = {position_test::tool_path("coordsim/kestrel-coordsim"),
+                                        "--port", "0"};
+        all.insert(all.end(), options.begin(), options.end());
+        return all;
+    }
+
+    child_process process;
+    std::string port;
+};
+
+// The message of the failure an exchange raises, or "" when it raises none.
+std::string failure_of(coord_client& client) {
+    try {
+        client.exchange(0, 0.0);
+    } catch (const std::runtime_error& failure) {
+        return failure.what();
+    }
+    return {};
+}
+
+TEST(coord_client, follows_the_servers_fix_and_no_fix_answers) {
+    simulator server({"--step", "100", "--start", "5000", "--no-fix-answers", "3:2", "--echo"});
+    coord_client client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    EXPECT_TRUE(client.is_connected());
+
+    const std::vector<outcome> expected = {outcome::fix,    outcome::fix, outcome::no_fix,
+                                           outcome::no_fix, outcome::fix, outcome::fix};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const int32_t sensor = 1000 + static_cast<int32_t>(i);
+        const exchange_result result = client.exchange(sensor, -12.5);
+        ASSERT_EQ(result.status, expected[i]) << "answer " << i + 1;
+        if (result.status != outcome::fix)
+            continue;
+        // The simulator moves 100 m per answer and applies the camera's offset.
+        const double abs = 5000.0 + 100.0 * static_cast<double>(i) - 12.5;
+        EXPECT_EQ(result.fix.server_value, sensor);
+        EXPECT_DOUBLE_EQ(result.fix.abs, abs);
+        EXPECT_EQ(result.fix.km, static_cast<int32_t>(abs / 1000));
+        EXPECT_NEAR(result.fix.m, abs - 1000.0 * result.fix.km, 1e-3);
+        EXPECT_EQ(result.fix.dir.size(), 6u);
+        EXPECT_TRUE(platform::decode_server_text(result.fix.pch).StartsWith(L"ПЧ-"));
+        EXPECT_TRUE(platform::decode_server_text(result.fix.peregon).Contains(L"Берёзовая"));
+    }
+}
+
+TEST(coord_client, short_answer_with_a_fix_leaves_the_rest_zero) {
+    simulator server({"--short-answer", "13", "--echo"});
+    coord_client client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    const exchange_result result = client.exchange(55, 0.0);
+    ASSERT_EQ(result.status, outcome::fix);
+    EXPECT_EQ(result.fix.server_value, 55);
+    EXPECT_EQ(result.fix.abs, 0.0);
+    EXPECT_TRUE(result.fix.peregon.empty());
+    EXPECT_TRUE(result.fix.pch.empty());
+}
+
+TEST(coord_client, closed_connection_fails_once_then_stays_unconnected_until_connect) {
+    simulator server({"--close-after", "2"});
+    coord_client client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::fix);
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::fix);
+    EXPECT_EQ(failure_of(client), "CoordServer receive error");
+    EXPECT_FALSE(client.is_connected());
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::not_connected);
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::not_connected);
+
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::fix);
+}
+
+TEST(coord_client, silent_server_ends_the_exchange_within_the_wait_limit) {
+    for (const char* answers_before_silence : {"0", "1"}) {
+        simulator server({"--stall-after", answers_before_silence});
+        coord_client client;
+        ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+        if (std::string(answers_before_silence) == "1") {
+            EXPECT_EQ(client.exchange(0, 0.0).status, outcome::fix);
+        }
+
+        const auto started = std::chrono::steady_clock::now();
+        const std::string failure = failure_of(client);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_TRUE(failure == "CoordServer wait error" || failure == "CoordServer receive error")
+            << failure;
+        EXPECT_FALSE(client.is_connected());
+        // A guard against hanging, not a measure of speed: the limit is 2 s.
+        EXPECT_LT(took, std::chrono::milliseconds(2500));
+    }
+}
+
+TEST(coord_client, concurrent_exchanges_and_reconnects_never_mix_answers) {
+    simulator server({"--echo", "--quiet"});
+    coord_client client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+
+    constexpr int exchanges_per_thread = 5000;
+    std::atomic<int> foreign_answers{0};
+    std::atomic<int> failures{0};
+    std::atomic<int> finished{0};
+    auto capture = [&](int32_t base, double offset) {
+        for (int i = 0; i < exchanges_per_thread; ++i) {
+            const int32_t sensor = base + i;
+            try {
+                const exchange_result result = client.exchange(sensor, offset);
+                if (result.status != outcome::fix || result.fix.server_value != sensor)
+                    ++foreign_answers;
+            } catch (const std::exception&) {
+                ++failures;
+            }
+        }
+        ++finished;
+    };
+    std::thread front(capture, 1000000, 10.0);
+    std::thread back(capture, 2000000, -10.0);
+    // The main window's reconnect, while both capture threads are busy.
+    int reconnects = 0;
+    while (finished.load() < 2 && reconnects < 200) {
+        EXPECT_TRUE(client.connect("127.0.0.1", server.port));
+        ++reconnects;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    front.join();
+    back.join();
+    EXPECT_EQ(foreign_answers.load(), 0);
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GT(reconnects, 0);
+}
+
+TEST(coord_client, connect_fails_for_service_names_and_closed_ports) {
+    simulator server({});
+    coord_client client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    // A failed connect also drops the connection that stood before.
+    EXPECT_FALSE(client.connect("127.0.0.1", "http"));
+    EXPECT_FALSE(client.is_connected());
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::not_connected);
+
+    unsigned short closed_port = 0;
+    {
+        boost::asio::io_context io;
+        boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+        closed_port = probe.local_endpoint().port();
+    }
+    EXPECT_FALSE(client.connect("127.0.0.1", std::to_string(closed_port)));
+    EXPECT_FALSE(client.is_connected());
+
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    client.close();
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::not_connected);
+}
+
+} // namespace
