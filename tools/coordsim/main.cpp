@@ -373,7 +373,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         server.start();
         io.run();
-        std::fprintf(stderr, "coordsim: stopped\n");
+        if (!settings.quiet)
+            std::fprintf(stderr, "coordsim: stopped\n");
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestrel-coordsim: %s\n", error.what());
