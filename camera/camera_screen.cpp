@@ -9,6 +9,7 @@
 
 #include <wx/dcclient.h>
 #include <wx/image.h>
+#include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/time.h>
 
@@ -72,6 +73,9 @@ void camera_screen::start_threads(coord_client* coord, const wxConfigBase& confi
     // A detached thread that never ran does not delete itself.
     if (capture_worker->Run() != wxTHREAD_NO_ERROR)
         delete capture_worker;
+    // Without real-time scheduling Linux ignores thread priorities, and the toolkit would say
+    // so in a message box every time a camera opens.
+    const wxLogNull quiet;
     if (writer_worker->Run() != wxTHREAD_NO_ERROR)
         delete writer_worker;
 }

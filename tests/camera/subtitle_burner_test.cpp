@@ -1,8 +1,8 @@
 #include "camera/subtitle_burner.h"
 
 #include <gtest/gtest.h>
-#include <opencv2/core.hpp>
 #include <memory>
+#include <opencv2/core.hpp>
 #include <thread>
 
 namespace {
