@@ -160,6 +160,7 @@ TEST_F(main_window, shutdown_gives_the_standard_streams_their_buffers_back) {
 TEST_F(main_window, an_impossible_settings_folder_is_reported_and_every_key_has_its_default) {
     fs::create_directories(meridian());
     std::ofstream(meridian() / "config") << "not a folder";
+    test_support::log_catcher log;
 
     ASSERT_NE(start(), nullptr);
     const std::string folder = quoted(wxString::FromUTF8((meridian() / "config").string()));
@@ -176,6 +177,9 @@ TEST_F(main_window, an_impossible_settings_folder_is_reported_and_every_key_has_
     test_support::destroy_window(frame);
     frame = nullptr;
     test_support::pump_pending_events();
+    // The journal row is the one report: no second one from the toolkit's own log.
+    for (const auto& message : log.messages())
+        EXPECT_GT(message.level, wxLOG_Warning) << message.text;
     EXPECT_TRUE(boxes.dialogs().empty()) << boxes.dialogs().front().message;
     EXPECT_EQ(test_support::read_file_bytes((meridian() / "config").string()), "not a folder");
 }

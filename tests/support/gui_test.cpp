@@ -111,6 +111,17 @@ int message_box_catcher::Enter(wxDialog* dialog) {
 
 void message_box_catcher::Exit(wxDialog*) {}
 
+log_catcher::log_catcher() : previous(wxLog::SetActiveTarget(this)) {}
+
+log_catcher::~log_catcher() {
+    wxLog::FlushActive();
+    wxLog::SetActiveTarget(previous);
+}
+
+void log_catcher::DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo&) {
+    recorded.push_back({level, text});
+}
+
 temporary_home::temporary_home() {
     const std::filesystem::path pattern =
         std::filesystem::temp_directory_path() / "kestrel-home-XXXXXX";

@@ -25,6 +25,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/string.h>
 
@@ -73,6 +74,31 @@ protected:
 private:
     int return_code;
     std::vector<caught_dialog> caught;
+};
+
+// While it exists, every message logged through wxLog (wxLogError, the toolkit's own
+// wxLogSysError, ...) is recorded here instead of reaching the default target. The test main
+// already sends log messages to stderr rather than to the toolkit's blocking log dialog.
+class log_catcher : public wxLog {
+public:
+    log_catcher();
+    ~log_catcher() override;
+    log_catcher(const log_catcher&) = delete;
+    log_catcher& operator=(const log_catcher&) = delete;
+
+    struct message {
+        wxLogLevel level;
+        wxString text;
+    };
+    // Messages logged on the GUI thread, and those of other threads once the loop was pumped.
+    const std::vector<message>& messages() const { return recorded; }
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo& info) override;
+
+private:
+    wxLog* previous;
+    std::vector<message> recorded;
 };
 
 // A fresh empty folder that HOME points at while the object lives; afterwards HOME is what it

@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 namespace {
 
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "cannot initialise wxWidgets (is there a display?)\n");
         return 2;
     }
+    // Log messages of the toolkit go to stderr: its log dialog would wait for a click forever.
+    std::unique_ptr<wxLog> default_target(wxLog::SetActiveTarget(new wxLogStderr));
     int result = 0;
     {
         // An active loop for the whole run, so that windows and thread events behave as in

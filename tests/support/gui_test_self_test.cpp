@@ -45,6 +45,20 @@ TEST(test_support, message_boxes_are_recorded_and_answered) {
     EXPECT_EQ(boxes.dialogs()[1].message, "second");
 }
 
+TEST(test_support, log_messages_are_recorded_and_the_target_restored) {
+    wxLog* const before = wxLog::GetActiveTarget();
+    {
+        test_support::log_catcher log;
+        wxLogError("first %d", 1);
+        wxLogWarning("second");
+        ASSERT_EQ(log.messages().size(), 2u);
+        EXPECT_EQ(log.messages()[0].level, wxLOG_Error);
+        EXPECT_EQ(log.messages()[0].text, "first 1");
+        EXPECT_EQ(log.messages()[1].level, wxLOG_Warning);
+    }
+    EXPECT_EQ(wxLog::GetActiveTarget(), before);
+}
+
 TEST(test_support, temporary_home_is_seen_by_the_toolkit_and_cleaned_up) {
     const std::string before = std::getenv("HOME") ? std::getenv("HOME") : "";
     std::string folder;
