@@ -41,7 +41,7 @@ public:
     }
 
     // Without a running event loop the application object hands queued events over.
-    static void deliver_queued() { wxTheApp->ProcessPendingEvents(); }
+    static void deliver_queued() { wxAppConsole::GetInstance()->ProcessPendingEvents(); }
 
     std::vector<wxString> values;
     std::vector<long> numbers;
