@@ -5,8 +5,10 @@
 #include <opencv2/imgproc.hpp>
 
 const std::vector<int>& png_parameters() {
-    static const std::vector<int> parameters = {cv::IMWRITE_PNG_COMPRESSION, 1,
-                                                cv::IMWRITE_PNG_STRATEGY,
+    // Without a compression level the encoder takes its fast path (the "sub" row filter and
+    // zlib's fastest level); Huffman coding alone then costs least on a noisy camera picture,
+    // and a picture at 10 m steps cannot be compressed much further anyway.
+    static const std::vector<int> parameters = {cv::IMWRITE_PNG_STRATEGY,
                                                 cv::IMWRITE_PNG_STRATEGY_HUFFMAN_ONLY};
     return parameters;
 }
