@@ -70,6 +70,23 @@ TEST(coord_client, follows_the_servers_fix_and_no_fix_answers) {
     }
 }
 
+TEST(coord_client, simulator_stretch_without_fix_and_utf8_texts) {
+    simulator server(
+        {"--encoding", "utf8", "--step", "1000", "--start", "0", "--no-fix-between", "2500:4500"});
+    coord_client client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    std::vector<outcome> outcomes;
+    for (int i = 0; i < 6; ++i) {
+        const exchange_result result = client.exchange(0, 0.0);
+        outcomes.push_back(result.status);
+        if (result.status == outcome::fix) {
+            EXPECT_EQ(wxString::FromUTF8(result.fix.peregon), wxString(L"Сосновка - Берёзовая"));
+        }
+    }
+    EXPECT_EQ(outcomes, (std::vector<outcome>{outcome::fix, outcome::fix, outcome::fix,
+                                              outcome::no_fix, outcome::no_fix, outcome::fix}));
+}
+
 TEST(coord_client, short_answer_with_a_fix_leaves_the_rest_zero) {
     simulator server({"--short-answer", "13", "--echo"});
     coord_client client;

@@ -102,6 +102,8 @@ options parse_options(int argc, char** argv) {
             result.quiet = true;
             continue;
         }
+        if (name.rfind("--", 0) != 0 || std::string(usage).find(name + " ") == std::string::npos)
+            throw std::invalid_argument("unknown option " + name);
         if (i + 1 >= argc)
             throw std::invalid_argument(name + " needs a value");
         const std::string value = argv[++i];

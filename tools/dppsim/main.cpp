@@ -60,6 +60,8 @@ options parse_options(int argc, char** argv) {
             std::fputs(usage, stdout);
             std::exit(0);
         }
+        if (name.rfind("--", 0) != 0 || std::string(usage).find(name + " ") == std::string::npos)
+            throw std::invalid_argument("unknown option " + name);
         if (i + 1 >= argc)
             throw std::invalid_argument(name + " needs a value");
         const std::string value = argv[++i];
