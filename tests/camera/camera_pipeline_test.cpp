@@ -117,6 +117,34 @@ TEST_F(camera_pipeline, records_every_frame_as_avi_with_index_and_counts_agreein
     EXPECT_EQ(journal.rows_with(L"Формат записи: AVI").size(), 1u);
 }
 
+TEST_F(camera_pipeline, live_picture_and_subtitle_reach_the_screen) {
+    test_camera camera({"--size", "320x240", "--codec", "mjpeg", "--pattern", "smpte"});
+    cv::Mat shot;
+    record(camera_settings(camera.url(), {{"write_format", "PNG"},
+                                          {"show_subs", "1"},
+                                          {"subs_color", "#FF0000"},
+                                          {"subs_font", "Sans 20"}}),
+           10, [&](camera_screen& screen) {
+               test_support::pump_events_for(500ms);
+               const wxRect place = screen.GetScreenRect();
+               const std::string file = home.path() + "/shot.png";
+               command_output("import -window root -crop " + std::to_string(place.width) + "x" +
+                              std::to_string(place.height) + "+" + std::to_string(place.x) + "+" +
+                              std::to_string(place.y) + " " + file);
+               shot = cv::imread(file);
+           });
+    ASSERT_FALSE(shot.empty());
+    // The test picture's colour bars fill the panel; the subtitle's red is at the top left.
+    cv::Scalar mean;
+    cv::Scalar deviation;
+    cv::meanStdDev(shot, mean, deviation);
+    EXPECT_GT(deviation[0] + deviation[1] + deviation[2], 60.0) << "bars, not a plain panel";
+    const cv::Mat subtitle_area = shot(cv::Rect(10, 10, 100, 25));
+    cv::Mat red;
+    cv::inRange(subtitle_area, cv::Scalar(0, 0, 200), cv::Scalar(60, 60, 255), red);
+    EXPECT_GT(cv::countNonZero(red), 30) << "the subtitle is drawn";
+}
+
 TEST_F(camera_pipeline, records_one_png_per_write_step_with_frame_numbers_across_lost_fixes) {
     test_camera camera({"--size", "320x240", "--codec", "mjpeg"});
     // Every answer moves the car 4 m; answers 5 to 8 carry no fix.
