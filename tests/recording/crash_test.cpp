@@ -102,14 +102,4 @@ TEST(Crash, VideoFilesFinishedAtSplitsAreListedWholeWithoutPeriodicSaves) {
     }
 }
 
-TEST(Crash, VideoFramesSavedWithTheIndexAfterEveryFrameAreAllListed) {
-    scratch_folder folder;
-    const int last = record_and_kill(folder.path(), "AVI", "0", 20);
-    const std::string trip = only_trip_folder(folder.path());
-    const auto index = parse_index(trip + "/data.idx");
-    expect_frames_numbered_from_zero(index);
-    EXPECT_GE(static_cast<int>(index.size()), last + 1);
-    EXPECT_LE(static_cast<int>(index.size()), last + 2);
-}
-
 } // namespace

@@ -167,15 +167,4 @@ TEST_F(FrameIndexTest, AFailedSaveKeepsThePreviousIndex) {
     EXPECT_EQ(parse_index(index_path).size(), 2u);
 }
 
-TEST_F(FrameIndexTest, AMissingFolderIsNotCreated) {
-    const std::string missing = folder.path() + "/gone/data.idx";
-    {
-        FrameIndex index;
-        index.set_path(wxString::FromUTF8(missing));
-        index.add("a.png", 0, position_at(0, 1, 0));
-        EXPECT_FALSE(index.save());
-    }
-    EXPECT_FALSE(std::filesystem::exists(folder.path() + "/gone"));
-}
-
 } // namespace

@@ -79,24 +79,6 @@ TEST(ImageWriters, JpegHoldsThePixelsWithinATolerance) {
     EXPECT_GT(mean_absolute_difference(swapped, decoded), 20.0);
 }
 
-TEST(ImageWriters, EveryFrameIsListedInOrderWithFrameNumberZero) {
-    scratch_folder folder;
-    {
-        auto writer = opened_writer<video_file_writer_jpeg>(folder, default_template);
-        for (int i = 0; i < 4; ++i)
-            EXPECT_TRUE(writer->write(camera_like_picture(160, 120, i), at(i, 1, i * 10.0)));
-    }
-    const std::string trip = only_trip_folder(folder.path());
-    const auto index = parse_index(trip + "/data.idx");
-    ASSERT_EQ(index.size(), 4u);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(index[i]["frame"], std::to_string(i));
-        EXPECT_EQ(index[i]["frame_in_file"], "0");
-        EXPECT_TRUE(std::filesystem::exists(trip + "/" + index[i]["file"])) << index[i]["file"];
-    }
-    EXPECT_EQ(scratch_folder::entries(trip).size(), 5u);
-}
-
 TEST(ImageWriters, TwoFramesAtTheSamePlaceKeepBothImages) {
     scratch_folder folder;
     const cv::Mat first = camera_like_picture(160, 120, 1);

@@ -69,17 +69,6 @@ TEST(SplitPolicy, WholeTripAndUnknownTextsNeverSplit) {
     }
 }
 
-TEST(SplitPolicy, EachPolicyNamesItsFiles) {
-    const auto name = [](const char* text) {
-        return split_policy(wxString::FromUTF8(text)).name_template().utf8_string();
-    };
-    EXPECT_EQ(name("1 километр"), "%dir-%way_%km_км");
-    EXPECT_EQ(name("5 километров"), "%dir-%way_%km_км");
-    EXPECT_EQ(name("10 километров"), "%dir-%way_%km_км");
-    EXPECT_EQ(name("Перегон"), "%dir-%way-%peregon");
-    EXPECT_EQ(name("Дистанция"), "%dir-%way_ПЧ-%pch");
-}
-
 TEST(CodecTable, KnownNamesOnlyExactly) {
     EXPECT_EQ(codec_fourcc("MJPEG"), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
     EXPECT_EQ(codec_fourcc("XVID"), cv::VideoWriter::fourcc('X', 'V', 'I', 'D'));
@@ -91,11 +80,6 @@ TEST(CodecTable, KnownNamesOnlyExactly) {
     for (const char* fits : {"MJPEG", "XVID", "DIVX", "h264"})
         EXPECT_TRUE(codec_fits_avi(codec_fourcc(fits))) << fits;
     EXPECT_FALSE(codec_fits_avi(codec_fourcc("h265")));
-}
-
-TEST(FileNames, SeparatorsBecomeUnderscores) {
-    EXPECT_EQ(clean_file_name(wxString::FromUTF8("1-2-A/B:C\\D_км.avi")).utf8_string(),
-              "1-2-A_B_C_D_км.avi");
 }
 
 TEST(FileNames, ANameUsedBeforeGetsANumberBeforeItsExtension) {

@@ -91,14 +91,18 @@ TEST_F(VideoWriterTest, EveryKilometreStartsAFile) {
     expect_files_agree_with_index(trip);
 }
 
-TEST_F(VideoWriterTest, EveryFifthChangeOfKilometreStartsAFileNamedAfterIt) {
-    std::vector<TrackPosition> trip;
-    for (int km = 1; km <= 6; ++km)
-        trip.push_back(at(km - 1, km));
-    const auto recorded = record(folder.wx_path(), "5 километров", trip);
-    EXPECT_EQ(file_names(recorded), (names{"123456-1_0001_км.avi", "123456-1_0006_км.avi"}));
-    EXPECT_EQ(frames_per_file(recorded.index)["123456-1_0001_км.avi"], 5);
-    expect_files_agree_with_index(recorded);
+TEST_F(VideoWriterTest, EveryFifthOrTenthChangeOfKilometreStartsAFileNamedAfterIt) {
+    for (const auto& [policy, changes] : {std::pair{"5 километров", 5}, {"10 километров", 10}}) {
+        scratch_folder write_path;
+        std::vector<TrackPosition> trip;
+        for (int km = 1; km <= changes + 1; ++km)
+            trip.push_back(at(km - 1, km));
+        const auto recorded = record(write_path.wx_path(), policy, trip);
+        const std::string second = changes == 5 ? "123456-1_0006_км.avi" : "123456-1_0011_км.avi";
+        EXPECT_EQ(file_names(recorded), (names{"123456-1_0001_км.avi", second})) << policy;
+        EXPECT_EQ(frames_per_file(recorded.index)["123456-1_0001_км.avi"], changes) << policy;
+        expect_files_agree_with_index(recorded);
+    }
 }
 
 TEST_F(VideoWriterTest, ANewSectionStartsAFileAndAKilometreAloneDoesNot) {
@@ -245,12 +249,6 @@ TEST_F(VideoWriterTest, CyrillicFoldersAndNamesWork) {
     EXPECT_NE(trip.folder.find("[Котел]"), std::string::npos);
     EXPECT_EQ(file_names(trip), (names{"123456-1-Тверь.avi", "123456-1-Клин.avi"}));
     expect_files_agree_with_index(trip);
-}
-
-TEST_F(VideoWriterTest, AWriterWithoutFramesLeavesAnEmptyIndex) {
-    const auto trip = record(folder.wx_path(), "Вся поездка", {});
-    EXPECT_TRUE(trip.index.empty());
-    EXPECT_EQ(scratch_folder::entries(trip.folder), std::vector<std::string>{"data.idx"});
 }
 
 } // namespace
