@@ -1,17 +1,25 @@
 #include "app/kestrel_frame.h"
 
 #include "app/journal_files.h"
+#include "camera/camera_screen.h"
 #include "journal/journal.h"
 #include "journal/log_viewer.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "position/dpp_thread.h"
+#include "settings/config_dialog.h"
+#include "settings/settings_store.h"
 
 #include <ctime>
 #include <opencv2/core/version.hpp>
 #include <stdexcept>
+#include <vector>
+#include <wx/filedlg.h>
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/mediactrl.h>
 #include <wx/menu.h>
+#include <wx/msgdlg.h>
 #include <wx/utils.h>
 
 const char kestrel_version[] = "669";
@@ -19,6 +27,7 @@ const char kestrel_version[] = "669";
 namespace {
 
 constexpr int journal_pane_height = 200;
+const wxSize floating_pane_size(640, 480);
 
 wxString utf8(const char* text) {
     return wxString::FromUTF8(text);
@@ -55,11 +64,31 @@ wxString folder_text(const wxFileName& name) {
     return name.GetPath(wxPATH_GET_VOLUME);
 }
 
+wxAuiPaneInfo floating_pane(const wxString& caption) {
+    return wxAuiPaneInfo().Caption(caption).Top().DestroyOnClose(true).Float().FloatingSize(
+        floating_pane_size);
+}
+
+void show_error_box(const std::exception& failure) {
+    wxMessageBox(platform::from_narrow(failure.what()), utf8("Ошибка"), wxOK | wxCENTRE);
+}
+
 } // namespace
 
-kestrel_frame::kestrel_frame(const wxString& title, const wxPoint& position, const wxSize& size)
+wxBEGIN_EVENT_TABLE(kestrel_frame, wxFrame)
+    EVT_MENU(ID_BOILER_CAMERA, kestrel_frame::on_boiler_camera)
+        EVT_MENU(ID_DIESEL_CAMERA, kestrel_frame::on_diesel_camera)
+            EVT_MENU(ID_COORDINATE_SERVER, kestrel_frame::on_coordinate_server)
+                EVT_MENU(ID_VIEW, kestrel_frame::on_view) EVT_MENU(ID_SETTINGS,
+                                                                   kestrel_frame::on_settings)
+                    EVT_MENU(ID_EXIT, kestrel_frame::on_exit) wxEND_EVENT_TABLE()
+
+                        kestrel_frame::kestrel_frame(const wxString& title, const wxPoint& position,
+                                                     const wxSize& size)
     : wxFrame(nullptr, 0, title, position, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE),
       aui_manager(nullptr, wxAUI_MGR_DEFAULT) {
+    Bind(dpp_value_event, &kestrel_frame::on_dpp_value, this);
+    Bind(dpp_error_event, &kestrel_frame::on_dpp_error, this);
     build_menus();
     // The journal folder comes before the docking manager takes over the window, so that a
     // failure leaves nothing of the manager behind in the half-built window.
@@ -71,13 +100,123 @@ kestrel_frame::kestrel_frame(const wxString& title, const wxPoint& position, con
     add_image_handlers();
     CreateStatusBar(2, wxSTB_DEFAULT_STYLE, 0);
     write_start_rows();
+    dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
+    check_coordinate_server();
 }
 
 kestrel_frame::~kestrel_frame() {
+    // Camera screens stop their threads as they go, and their capture threads use the
+    // coordinate client: they go first, while the journal can still take their totals.
+    close_camera_panes();
+    if (dpp)
+        dpp->stop();
     aui_manager.UnInit();
-    // Nothing is pending in a normal run; a failed write must not pop up the toolkit's log.
-    wxLogNull quiet;
-    config.reset();
+    {
+        // Nothing is pending in a normal run; a failed write must not pop up the toolkit's log.
+        wxLogNull quiet;
+        config.reset();
+    }
+    coord_client.close();
+}
+
+void kestrel_frame::check_coordinate_server() {
+    const wxString address = read_text(*config, "coordinate_server_address");
+    const wxString port = read_text(*config, "coordinate_server_port");
+    if (coord_client.connect(platform::to_narrow(address), platform::to_narrow(port)))
+        log_info(wxString::Format(utf8("Сервер координат: %s:%s"), address, port));
+    else
+        log_error(wxString::Format(utf8("Не удалось соединиться с сервером координат: %s:%s"),
+                                   address, port));
+}
+
+void kestrel_frame::open_review_pane(const wxString& path) {
+    auto* const player = new wxMediaCtrl(this, wxID_ANY, path, wxDefaultPosition, wxDefaultSize, 0,
+                                         wxString(), wxDefaultValidator, "mediaCtrl");
+    player->ShowPlayerControls(wxMEDIACTRLPLAYERCONTROLS_DEFAULT);
+    aui_manager.AddPane(player, floating_pane(utf8("Камера")));
+    aui_manager.Update();
+    player->Play();
+}
+
+void kestrel_frame::on_boiler_camera(wxCommandEvent&) {
+    open_camera(utf8("Котел"));
+}
+
+void kestrel_frame::on_diesel_camera(wxCommandEvent&) {
+    open_camera(utf8("Дизель"));
+}
+
+void kestrel_frame::on_coordinate_server(wxCommandEvent&) {
+    check_coordinate_server();
+}
+
+void kestrel_frame::on_view(wxCommandEvent&) {
+    try {
+        wxFileDialog dialog(this, utf8("Открыть файл"), wxString(), wxString(), wxString(),
+                            wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+        if (dialog.ShowModal() == wxID_OK)
+            open_review_pane(dialog.GetPath());
+    } catch (const std::exception& failure) {
+        show_error_box(failure);
+    }
+}
+
+void kestrel_frame::on_settings(wxCommandEvent&) {
+    config_dialog dialog(this, config.get());
+    if (dialog.ShowModal() == wxID_OK) {
+        wxLogNull quiet;
+        config->Flush(false);
+    }
+}
+
+void kestrel_frame::on_exit(wxCommandEvent&) {
+    Close(true);
+}
+
+void kestrel_frame::on_dpp_value(wxThreadEvent& event) {
+    GetStatusBar()->SetStatusText(event.GetString(), 0);
+}
+
+void kestrel_frame::on_dpp_error(wxThreadEvent& event) {
+    log_error(wxString::Format(utf8("Ошибка ДПП: %s"), event.GetString()));
+    // The reader posts this as it ends and is never restarted.
+    dpp.reset();
+}
+
+void kestrel_frame::open_camera(const wxString& camera_name) {
+    // One recording per camera: a second screen would record the same stream twice.
+    wxAuiPaneInfo& open_pane = aui_manager.GetPane(camera_name);
+    if (open_pane.IsOk()) {
+        open_pane.Show();
+        aui_manager.Update();
+        if (open_pane.frame != nullptr)
+            open_pane.frame->Raise();
+        return;
+    }
+    camera_screen* screen = nullptr;
+    try {
+        screen = new camera_screen(this, &coord_client, config.get(), camera_name);
+        aui_manager.AddPane(screen, floating_pane(camera_name).Name(camera_name));
+        aui_manager.Update();
+    } catch (const std::exception& failure) {
+        if (screen != nullptr) {
+            aui_manager.DetachPane(screen);
+            screen->Destroy();
+        }
+        show_error_box(failure);
+    }
+}
+
+void kestrel_frame::close_camera_panes() {
+    std::vector<camera_screen*> screens;
+    const wxAuiPaneInfoArray& panes = aui_manager.GetAllPanes();
+    for (size_t i = 0; i < panes.GetCount(); ++i)
+        if (auto* const screen = dynamic_cast<camera_screen*>(panes.Item(i).window))
+            screens.push_back(screen);
+    for (camera_screen* const screen : screens) {
+        aui_manager.DetachPane(screen);
+        screen->Destroy();
+    }
 }
 
 void kestrel_frame::build_menus() {

@@ -2,13 +2,17 @@
 // The main window. Its constructor is the program's start-up sequence (menus, journal, settings
 // store, status bar, start rows), its destructor the shutdown sequence.
 
+#include "position/coord_client.h"
+
 #include <memory>
 #include <wx/aui/framemanager.h>
 #include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 
+class dpp_stop_handle;
 class log_viewer;
+class wxThreadEvent;
 
 // Menu command ids.
 enum : int {
@@ -35,7 +39,23 @@ public:
     const wxFileName& settings_file() const { return config_file; }
     wxAuiManager& panes() { return aui_manager; }
 
+    // (Re)connects the coordinate server named by the settings and journals the outcome.
+    void check_coordinate_server();
+    // Opens a recorded file in a floating player pane.
+    void open_review_pane(const wxString& path);
+
 private:
+    void on_boiler_camera(wxCommandEvent& event);
+    void on_diesel_camera(wxCommandEvent& event);
+    void on_coordinate_server(wxCommandEvent& event);
+    void on_view(wxCommandEvent& event);
+    void on_settings(wxCommandEvent& event);
+    void on_exit(wxCommandEvent& event);
+    void on_dpp_value(wxThreadEvent& event);
+    void on_dpp_error(wxThreadEvent& event);
+
+    void open_camera(const wxString& camera_name);
+    void close_camera_panes();
     void build_menus();
     void prepare_journal_folder();
     void open_journal();
@@ -47,4 +67,10 @@ private:
     log_viewer* journal = nullptr; // a child window, owned by the toolkit
     wxFileName config_file;
     std::unique_ptr<wxFileConfig> config;
+    // The path-sensor reader while it runs; null once it has reported its end.
+    std::shared_ptr<dpp_stop_handle> dpp;
+    // The one coordinate-server connection, shared by every camera screen.
+    ::coord_client coord_client;
+
+    wxDECLARE_EVENT_TABLE();
 };
