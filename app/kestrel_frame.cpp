@@ -75,16 +75,18 @@ void show_error_box(const std::exception& failure) {
 
 } // namespace
 
+// clang-format off
 wxBEGIN_EVENT_TABLE(kestrel_frame, wxFrame)
     EVT_MENU(ID_BOILER_CAMERA, kestrel_frame::on_boiler_camera)
-        EVT_MENU(ID_DIESEL_CAMERA, kestrel_frame::on_diesel_camera)
-            EVT_MENU(ID_COORDINATE_SERVER, kestrel_frame::on_coordinate_server)
-                EVT_MENU(ID_VIEW, kestrel_frame::on_view) EVT_MENU(ID_SETTINGS,
-                                                                   kestrel_frame::on_settings)
-                    EVT_MENU(ID_EXIT, kestrel_frame::on_exit) wxEND_EVENT_TABLE()
+    EVT_MENU(ID_DIESEL_CAMERA, kestrel_frame::on_diesel_camera)
+    EVT_MENU(ID_COORDINATE_SERVER, kestrel_frame::on_coordinate_server)
+    EVT_MENU(ID_VIEW, kestrel_frame::on_view)
+    EVT_MENU(ID_SETTINGS, kestrel_frame::on_settings)
+    EVT_MENU(ID_EXIT, kestrel_frame::on_exit)
+wxEND_EVENT_TABLE()
+    // clang-format on
 
-                        kestrel_frame::kestrel_frame(const wxString& title, const wxPoint& position,
-                                                     const wxSize& size)
+    kestrel_frame::kestrel_frame(const wxString& title, const wxPoint& position, const wxSize& size)
     : wxFrame(nullptr, 0, title, position, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE),
       aui_manager(nullptr, wxAUI_MGR_DEFAULT) {
     Bind(dpp_value_event, &kestrel_frame::on_dpp_value, this);
