@@ -91,12 +91,7 @@ exchange_result coord_client::exchange(int32_t path_sensor_value, double coordin
     const coord_wire::request_bytes request =
         coord_wire::encode_request(path_sensor_value, coordinate_offset);
     const auto deadline = clock_type::now() + wait_limit;
-    if (!wait_until_ready(readiness::write, deadline))
-        fail(wait_error);
-    boost::system::error_code error;
-    socket.send(boost::asio::buffer(request), 0, error);
-    if (error)
-        fail(send_error);
+    send_request(request, deadline);
     const size_t received = receive_answer(deadline);
 
     exchange_result result;
@@ -105,6 +100,21 @@ exchange_result coord_client::exchange(int32_t path_sensor_value, double coordin
     if (fix)
         result.fix = *fix;
     return result;
+}
+
+void coord_client::send_request(const coord_wire::request_bytes& request,
+                                clock_type::time_point deadline) {
+    // A socket with room in its send buffer is writable: try first, wait only when it is full.
+    boost::system::error_code error;
+    for (;;) {
+        socket.send(boost::asio::buffer(request), 0, error);
+        if (error != boost::asio::error::would_block && error != boost::asio::error::try_again)
+            break;
+        if (!wait_until_ready(readiness::write, deadline))
+            fail(wait_error);
+    }
+    if (error)
+        fail(send_error);
 }
 
 size_t coord_client::receive_answer(clock_type::time_point deadline) {

@@ -51,6 +51,9 @@ private:
     [[noreturn]] void fail(const char* message);
     // Waits for the socket until `deadline`; false on error or when the time is up.
     bool wait_until_ready(readiness what, std::chrono::steady_clock::time_point deadline);
+    // The 64 bytes with one send once the socket is writable.
+    void send_request(const coord_wire::request_bytes& request,
+                      std::chrono::steady_clock::time_point deadline);
     // One receive of what the server has sent, at most the whole answer buffer.
     size_t receive_answer(std::chrono::steady_clock::time_point deadline);
 

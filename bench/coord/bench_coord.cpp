@@ -88,6 +88,22 @@ double bare_ping_pong_rate() {
     return rate;
 }
 
+// The same plain client against the simulator: separates the client's cost from the server's.
+double plain_client_rate(const std::string& port) {
+    const int fd = connected_socket(static_cast<unsigned short>(std::stoi(port)));
+    char request[request_size] = "CXQUEST2";
+    char answer[1024];
+    const auto started = clock_type::now();
+    for (int i = 0; i < exchanges; ++i) {
+        if (!transfer_all(fd, request, sizeof request, true) ||
+            ::recv(fd, answer, sizeof answer, 0) <= 0)
+            throw std::runtime_error("plain exchange with the simulator broke off");
+    }
+    const double rate = per_second(exchanges, clock_type::now() - started);
+    ::close(fd);
+    return rate;
+}
+
 double client_rate(const std::string& port) {
     coord_client client;
     if (!client.connect("127.0.0.1", port))
@@ -105,15 +121,18 @@ double client_rate(const std::string& port) {
 int main() {
     try {
         double client = 0.0;
+        double plain = 0.0;
         {
             position_test::child_process simulator(
                 {position_test::tool_path("coordsim/kestrel-coordsim"), "--port", "0", "--quiet"});
             const std::string port = position_test::first_line_value(simulator);
             client_rate(port); // warm-up
             client = client_rate(port);
+            plain = plain_client_rate(port);
         } // the simulator has stopped before anything is printed
         const double bare = bare_ping_pong_rate();
         std::printf("coord_client against kestrel-coordsim: %.0f exchanges/s\n", client);
+        std::printf("plain socket client against kestrel-coordsim: %.0f exchanges/s\n", plain);
         std::printf("bare 64-byte ping-pong on plain sockets: %.0f exchanges/s\n", bare);
         std::printf("bench_coord exchanges=%d ratio=%.3f\n", exchanges, client / bare);
         std::fflush(stdout);
