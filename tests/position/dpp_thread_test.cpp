@@ -207,6 +207,26 @@ TEST(dpp_thread, reads_the_simulated_sensor_through_a_pseudo_terminal) {
     EXPECT_EQ(sink.errors.size(), 1u);
 }
 
+TEST(dpp_thread, stop_during_a_stream_of_readings_leaves_nothing_behind) {
+    position_test::child_process sensor(
+        {position_test::tool_path("dppsim/kestrel-dppsim"), "--rate", "5000", "--format", "4"});
+    const wxString device = wxString::FromUTF8(position_test::first_line_value(sensor));
+    for (int round = 0; round < 5; ++round) {
+        auto sink = std::make_unique<event_sink>();
+        const auto reader = dpp_thread::start(sink.get(), device);
+        ASSERT_TRUE(sink->deliver_until([&] { return sink->values.size() >= 20; }));
+        reader->stop();
+        sink->deliver_queued();
+        const size_t delivered = sink->values.size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sink->deliver_queued();
+        EXPECT_EQ(sink->values.size(), delivered);
+        EXPECT_TRUE(sink->errors.empty());
+        // The owner may go at once: the reader is gone and posts nothing more.
+        sink.reset();
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
