@@ -110,8 +110,7 @@ kestrel_frame::~kestrel_frame() {
     // Camera screens stop their threads as they go, and their capture threads use the
     // coordinate client: they go first, while the journal can still take their totals.
     close_camera_panes();
-    if (dpp)
-        dpp->stop();
+    dpp->stop();
     aui_manager.UnInit();
     {
         // Nothing is pending in a normal run; a failed write must not pop up the toolkit's log.
@@ -180,9 +179,9 @@ void kestrel_frame::on_dpp_value(wxThreadEvent& event) {
 }
 
 void kestrel_frame::on_dpp_error(wxThreadEvent& event) {
+    // The reader posts this as it ends and is never restarted. Its handle stays: stopping an
+    // ended reader returns at once and waits out a reader still closing its port.
     log_error(wxString::Format(utf8("Ошибка ДПП: %s"), event.GetString()));
-    // The reader posts this as it ends and is never restarted.
-    dpp.reset();
 }
 
 void kestrel_frame::open_camera(const wxString& camera_name) {

@@ -67,7 +67,7 @@ private:
     log_viewer* journal = nullptr; // a child window, owned by the toolkit
     wxFileName config_file;
     std::unique_ptr<wxFileConfig> config;
-    // The path-sensor reader while it runs; null once it has reported its end.
+    // Stops the path-sensor reader, whether it still runs or has already ended.
     std::shared_ptr<dpp_stop_handle> dpp;
     // The one coordinate-server connection, shared by every camera screen.
     ::coord_client coord_client;

@@ -22,8 +22,13 @@ run() { "$@" || status=1; }
 run scripts/headless.sh ctest --test-dir build/release --output-on-failure
 run scripts/headless.sh ctest --test-dir build/asan --output-on-failure
 run scripts/headless.sh ctest --test-dir build/tsan --output-on-failure -L threads
+# libFuzzer adds what it finds to its corpus folder: give it a copy of the seeds.
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
 for target in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
-  run "$target" -max_total_time=5 -print_final_stats=0 "$root/tests/fuzz/corpus/$(basename "$target")"
+  name=$(basename "$target")
+  cp -r "$root/tests/fuzz/corpus/$name" "$corpus/$name"
+  run "$target" -max_total_time=5 -print_final_stats=0 "$corpus/$name"
 done
 exit $status
