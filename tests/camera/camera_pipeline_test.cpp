@@ -235,16 +235,16 @@ TEST_F(camera_pipeline, lost_stream_is_reported_once_and_recording_resumes_in_th
            10, [&](camera_screen& screen) {
                camera.stop_serving();
                EXPECT_TRUE(pump_events_until(
-                   [&] { return !journal.rows_with(L"Потеряна связь с камерой").empty(); }));
+                   [&] { return !journal.rows_with(L"Потеряна связь с камерой").empty(); }, 30s));
                // Several reopening attempts fail meanwhile.
                test_support::pump_events_for(4500ms);
                written_before_loss = screen.written_count();
                camera.serve_again();
-               EXPECT_TRUE(
-                   pump_events_until([&] { return journal.rows_with(L"Камера: ").size() == 2; }));
+               EXPECT_TRUE(pump_events_until(
+                   [&] { return journal.rows_with(L"Камера: ").size() == 2; }, 30s));
                const int received = screen.received_count();
-               EXPECT_TRUE(
-                   pump_events_until([&] { return screen.received_count() >= received + 10; }));
+               EXPECT_TRUE(pump_events_until(
+                   [&] { return screen.received_count() >= received + 10; }, 30s));
            });
 
     EXPECT_EQ(journal.rows_with(L"Потеряна связь с камерой").size(), 1u);
