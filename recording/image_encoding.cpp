@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <system_error>
 
 const std::vector<int>& png_parameters() {
     // Without a compression level the encoder takes its fast path (the "sub" row filter and
@@ -28,6 +29,12 @@ bool write_whole_file(const std::filesystem::path& file, const std::vector<unsig
     std::FILE* stream = std::fopen(file.c_str(), "wb");
     if (stream == nullptr)
         return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-    return std::fclose(stream) == 0 && written;
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    written = std::fclose(stream) == 0 && written;
+    if (!written) {
+        // Half an image is no recording; it would only take the name of the next one.
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+    }
+    return written;
 }

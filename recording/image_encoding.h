@@ -15,5 +15,6 @@ const std::vector<int>& jpeg_parameters();
 bool encode_picture(const cv::Mat& rgb, const char* extension, const std::vector<int>& parameters,
                     cv::Mat& bgr, std::vector<unsigned char>& bytes);
 
-// Writes the bytes as the whole file; false when any part of it failed (disk full, no folder).
+// Writes the bytes as the whole file; false when any part of it failed (disk full, no folder),
+// and then no part of the file is left behind.
 bool write_whole_file(const std::filesystem::path& file, const std::vector<unsigned char>& bytes);
