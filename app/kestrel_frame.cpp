@@ -197,7 +197,9 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
     camera_screen* screen = nullptr;
     try {
         screen = new camera_screen(this, &coord_client, config.get(), camera_name);
-        aui_manager.AddPane(screen, floating_pane(camera_name).Name(camera_name));
+        aui_manager.AddPane(
+            screen,
+            floating_pane(camera_name).Name(camera_name).FloatingPosition(next_camera_position()));
         aui_manager.Update();
     } catch (const std::exception& failure) {
         if (screen != nullptr) {
@@ -208,13 +210,23 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
     }
 }
 
-void kestrel_frame::close_camera_panes() {
+wxPoint kestrel_frame::next_camera_position() {
+    // Side by side below the menu bar, so that both cameras are seen at once.
+    const int open_cameras = static_cast<int>(camera_screens().size());
+    return ClientToScreen(wxPoint(open_cameras * (floating_pane_size.x + 20), 0));
+}
+
+std::vector<camera_screen*> kestrel_frame::camera_screens() {
     std::vector<camera_screen*> screens;
     const wxAuiPaneInfoArray& panes = aui_manager.GetAllPanes();
     for (size_t i = 0; i < panes.GetCount(); ++i)
         if (auto* const screen = dynamic_cast<camera_screen*>(panes.Item(i).window))
             screens.push_back(screen);
-    for (camera_screen* const screen : screens) {
+    return screens;
+}
+
+void kestrel_frame::close_camera_panes() {
+    for (camera_screen* const screen : camera_screens()) {
         aui_manager.DetachPane(screen);
         screen->Destroy();
     }

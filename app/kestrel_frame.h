@@ -5,11 +5,13 @@
 #include "position/coord_client.h"
 
 #include <memory>
+#include <vector>
 #include <wx/aui/framemanager.h>
 #include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 
+class camera_screen;
 class dpp_stop_handle;
 class log_viewer;
 class wxThreadEvent;
@@ -56,6 +58,8 @@ private:
 
     void open_camera(const wxString& camera_name);
     void close_camera_panes();
+    std::vector<camera_screen*> camera_screens();
+    wxPoint next_camera_position();
     void build_menus();
     void prepare_journal_folder();
     void open_journal();

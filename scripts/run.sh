@@ -21,24 +21,31 @@ pids=()
 stop_all() { [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true; }
 trap stop_all EXIT
 
-# Starts a stand-in and prints the value after the keyword of its first line.
+# Starts a stand-in and sets `started` to the value after the keyword of its first line.
 start() {
   local name=$1; shift
   local out="$logs/$name.out"
   "$@" >"$out" 2>"$logs/$name.log" &
   pids+=($!)
   for _ in $(seq 100); do
-    [ -s "$out" ] && { head -n 1 "$out" | cut -d' ' -f2-; return; }
+    if [ -s "$out" ]; then
+      started=$(head -n 1 "$out" | cut -d' ' -f2-)
+      return
+    fi
     sleep 0.1
   done
   echo "$name did not start; see $logs/$name.log" >&2
   exit 1
 }
 
-front_url=$(start front-camera "$tools/testcam/kestrel-testcam" --port 0 --size 1280x720 --path /front)
-back_url=$(start back-camera "$tools/testcam/kestrel-testcam" --port 0 --size 1280x720 --path /back --pattern smpte)
-coord_port=$(start coordinates "$tools/coordsim/kestrel-coordsim" --port 0 --speed 80)
-dpp_device=$(start path-sensor "$tools/dppsim/kestrel-dppsim" --rate 20)
+start front-camera "$tools/testcam/kestrel-testcam" --port 0 --size 1280x720 --path /front
+front_url=$started
+start back-camera "$tools/testcam/kestrel-testcam" --port 0 --size 1280x720 --path /back --pattern smpte
+back_url=$started
+start coordinates "$tools/coordsim/kestrel-coordsim" --port 0 --speed 80
+coord_port=$started
+start path-sensor "$tools/dppsim/kestrel-dppsim" --rate 20
+dpp_device=$started
 
 cat >"$home/Meridian5/config/.kestrel" <<SETTINGS
 front_camera_rtsp_address=$front_url
