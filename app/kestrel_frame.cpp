@@ -259,9 +259,10 @@ void kestrel_frame::prepare_journal_folder() {
 
 void kestrel_frame::open_journal() {
     journal = new log_viewer(this, log_file);
-    // The pane takes its first height from here; an HTML window alone asks for a single line.
-    journal->SetInitialSize(wxSize(-1, journal_pane_height));
-    aui_manager.AddPane(journal, wxBOTTOM, utf8("Журнал"));
+    // An HTML window alone asks for a single line: give the pane room for several rows.
+    aui_manager.AddPane(
+        journal,
+        wxAuiPaneInfo().Bottom().Caption(utf8("Журнал")).BestSize(wxSize(-1, journal_pane_height)));
     aui_manager.Update();
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <utility>
@@ -121,11 +122,27 @@ void log_viewer::append_cell(std::unique_ptr<wxHtmlContainerCell> cell) {
         block_page = page;
         rows_in_block = 0;
     }
+    const bool follow = shows_last_row();
     current_block->InsertCell(cell.release());
     ++rows_in_block;
     // The page keeps its last layout while its own children stay the same; setting its
     // alignment again tells it to lay them out anew (blocks that did not change are cheap).
     page->SetAlignHor(page->GetAlignHor());
     CreateLayout();
+    // Like a terminal: a view at the newest row follows new rows; one the operator scrolled
+    // back stays where it is.
+    if (follow)
+        Scroll(-1, GetScrollRange(wxVERTICAL));
     Refresh();
+}
+
+bool log_viewer::shows_last_row() const {
+    int unit_x = 0;
+    int unit_y = 0;
+    GetScrollPixelsPerUnit(&unit_x, &unit_y);
+    int start_x = 0;
+    int start_y = 0;
+    GetViewStart(&start_x, &start_y);
+    const int visible_bottom = start_y * std::max(unit_y, 1) + GetClientSize().y;
+    return visible_bottom + std::max(unit_y, 1) >= GetVirtualSize().y;
 }

@@ -29,6 +29,7 @@ private:
     void write_to_file(const wxString& line);
     void show_fragment(const wxString& html);
     void append_cell(std::unique_ptr<wxHtmlContainerCell> cell);
+    bool shows_last_row() const;
 
     wxString current_line;     // characters since the last line end
     wxString pending_fragment; // completed lines not yet shown (an unfinished row)

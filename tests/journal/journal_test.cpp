@@ -107,6 +107,22 @@ TEST_F(journal_test, a_new_row_keeps_the_place_the_operator_scrolled_to) {
     EXPECT_EQ(after, before);
 }
 
+TEST_F(journal_test, a_view_left_at_the_newest_row_follows_new_rows) {
+    for (int i = 0; i < 100; ++i)
+        log_info(wxString::Format("row %d", i));
+    test_support::pump_pending_events();
+    int x = 0;
+    int first = 0;
+    view->GetViewStart(&x, &first);
+    EXPECT_GT(first, 0) << "the newest rows must be in view, not the first ones";
+    for (int i = 0; i < 20; ++i)
+        log_info(wxString::Format("later %d", i));
+    test_support::pump_pending_events();
+    int later = 0;
+    view->GetViewStart(&x, &later);
+    EXPECT_GT(later, first);
+}
+
 TEST_F(journal_test, rows_after_the_page_was_set_anew_are_shown) {
     for (int i = 0; i < 3; ++i)
         log_info(wxString::Format("before %d", i));
