@@ -35,9 +35,7 @@ camera_thread::camera_thread(camera_screen* screen, coord_client* coord, const w
       coordinate_offset(read_floating(config, settings_prefix(camera_name) + "coordinate_offset")),
       writer_queue(writer_queue) {
     if (open_stream()) {
-        log_info(camera_opened_row(
-            url, capture.get(cv::CAP_PROP_FPS), capture.get(cv::CAP_PROP_FOURCC),
-            capture.get(cv::CAP_PROP_FRAME_WIDTH), capture.get(cv::CAP_PROP_FRAME_HEIGHT)));
+        log_info(opened_row());
     } else {
         log_error(camera_failed_row(url));
         stream_lost = true;
@@ -54,6 +52,12 @@ bool camera_thread::open_stream() {
     return capture.open(url, cv::CAP_FFMPEG,
                         {cv::CAP_PROP_OPEN_TIMEOUT_MSEC, stream_timeout_ms,
                          cv::CAP_PROP_READ_TIMEOUT_MSEC, stream_timeout_ms});
+}
+
+wxString camera_thread::opened_row() {
+    return camera_opened_row(url, capture.get(cv::CAP_PROP_FPS), capture.get(cv::CAP_PROP_FOURCC),
+                             capture.get(cv::CAP_PROP_FRAME_WIDTH),
+                             capture.get(cv::CAP_PROP_FRAME_HEIGHT));
 }
 
 wxThread::ExitCode camera_thread::Entry() {
@@ -89,11 +93,7 @@ void camera_thread::try_reopen() {
     if (!open_stream())
         return;
     stream_lost = false;
-    post_camera_event(screen, camera_info_event,
-                      camera_opened_row(url, capture.get(cv::CAP_PROP_FPS),
-                                        capture.get(cv::CAP_PROP_FOURCC),
-                                        capture.get(cv::CAP_PROP_FRAME_WIDTH),
-                                        capture.get(cv::CAP_PROP_FRAME_HEIGHT)));
+    post_camera_event(screen, camera_info_event, opened_row());
 }
 
 void camera_thread::on_stream_lost() {

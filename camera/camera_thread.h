@@ -31,6 +31,8 @@ private:
     ExitCode Entry() override;
 
     bool open_stream();
+    // The journal row of an open stream: URL (password masked), rate, codec and size.
+    wxString opened_row();
     // Waits out the pause between reopening attempts; false when asked to stop meanwhile.
     bool reopen_pause_over();
     void try_reopen();
