@@ -311,3 +311,20 @@ TEST_F(camera_pipeline, unreachable_camera_still_gets_a_trip_folder_with_an_empt
     EXPECT_EQ(journal.rows_with(L"Принято 0 кадров").size(), 1u);
     EXPECT_EQ(count_in_row(L"Записано "), 0);
 }
+
+TEST_F(camera_pipeline, failing_file_writer_gives_one_row_and_counts_no_frames) {
+    // The file writer refuses HEVC in AVI, frame after frame.
+    test_camera camera({"--size", "320x240"});
+    record(camera_settings(camera.url(), {{"write_interval", "0"},
+                                          {"write_format", "AVI"},
+                                          {"codec", "h265"},
+                                          {"hard_subs", "0"}}),
+           15);
+
+    const auto failures = journal.rows_with(L"h265");
+    ASSERT_EQ(failures.size(), 1u) << "one row for the whole run of failures";
+    EXPECT_TRUE(failures.front().error);
+    EXPECT_EQ(count_in_row(L"Записано "), 0);
+    EXPECT_GE(count_in_row(L"Принято "), 15);
+    EXPECT_TRUE(read_index(trip_folder() + "/data.idx").empty());
+}
