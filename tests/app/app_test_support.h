@@ -1,0 +1,98 @@
+#pragma once
+// Real parts for the tests of the whole recorder: the simulators and the test camera as child
+// processes, the settings file written before the main window starts, the journal file read
+// back row by row, trip folders checked with an independent XML parser and ffprobe.
+
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+#include <wx/string.h>
+
+class camera_screen;
+class kestrel_frame;
+class wxMediaCtrl;
+class wxWindow;
+
+namespace app_test {
+
+// A tool from the project's tools folder, started with its options; the first line it prints
+// (its address) is read at start. Killed and reaped when the object goes.
+class tool_process {
+public:
+    tool_process(const std::string& tool, const std::vector<std::string>& options);
+    ~tool_process();
+    tool_process(const tool_process&) = delete;
+    tool_process& operator=(const tool_process&) = delete;
+    tool_process(tool_process&& other) noexcept;
+    tool_process& operator=(tool_process&&) = delete;
+
+    // The first line without its leading word ("port 4711" gives "4711").
+    std::string address() const;
+    // Ends the process at once, as a crash or a pulled cable would.
+    void kill_now();
+
+private:
+    pid_t pid = -1;
+    std::string first_line;
+};
+
+// kestrel-coordsim on a port of its own (or the given one).
+tool_process coordinate_simulator(const std::string& port = "0");
+// kestrel-testcam serving a 320x240 MJPEG stream; address() is its URL.
+tool_process test_camera(const std::string& pattern = "smpte");
+// kestrel-dppsim with the options; address() is its device path.
+tool_process path_sensor(const std::vector<std::string>& options = {});
+
+// A TCP port on 127.0.0.1 that nothing listens on at the moment.
+std::string free_port();
+// True when something accepts a connection on 127.0.0.1 at the port.
+bool port_answers(const std::string& port);
+
+// Writes HOME/Meridian5/config/.kestrel with the key=value lines (UTF-8).
+void write_settings(const std::string& home,
+                    const std::vector<std::pair<std::string, std::string>>& values);
+std::string settings_path(const std::string& home);
+
+// One row of the journal file: its message and whether it is an error (red) row.
+struct journal_row {
+    wxString text;
+    bool error = false;
+};
+std::vector<journal_row> journal_rows(const kestrel_frame& frame);
+std::vector<journal_row> journal_rows(const std::string& journal_file);
+std::vector<journal_row> rows_starting(const std::vector<journal_row>& rows,
+                                       const wxString& prefix);
+
+// The trip folders "<date time>[<camera>]" (or "... (2)") directly under the folder, sorted.
+std::vector<std::string> trip_folders(const std::string& folder);
+// Files of a folder with the extension (".avi"), sorted.
+std::vector<std::string> files_with(const std::string& folder, const std::string& extension);
+
+// One frame record of a data.idx as python3's XML parser reads it.
+struct index_record {
+    std::string file;
+    long frame_in_file = -1;
+};
+// The records of the index; empty when the file does not parse.
+std::vector<index_record> read_index(const std::string& path);
+// Frames in the video as ffprobe counts them by decoding; -1 when it cannot be read.
+long count_video_frames(const std::string& path);
+
+// Sends a menu command to the main window as choosing the menu item does.
+void send_command(kestrel_frame& frame, int command_id);
+// The camera screens whose panes are open, in the order the panes were added.
+std::vector<camera_screen*> camera_screens(kestrel_frame& frame);
+// The camera screen in the pane of that name, or null.
+camera_screen* camera_pane(kestrel_frame& frame, const wxString& camera_name);
+// The players of the open review panes.
+std::vector<wxMediaCtrl*> review_players(kestrel_frame& frame);
+// Puts a floating pane's frame at the place, above the main window.
+void place_floating_pane(kestrel_frame& frame, wxWindow* pane_window, int x, int y);
+
+// Where screenshots go: $KESTREL_ARTIFACTS, else the test's build folder.
+std::string artifacts_folder();
+// Saves the whole X screen as a PNG; true when the file was written.
+bool save_screenshot(const std::string& file);
+
+} // namespace app_test
