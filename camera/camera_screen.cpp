@@ -136,7 +136,8 @@ void camera_screen::on_writer_error(wxThreadEvent& event) {
 void camera_screen::paint_display_slot() {
     wxClientDC dc(this);
     const std::lock_guard<std::mutex> lock(display_lock);
-    if (!display_frame.empty()) {
+    if (display_fresh) {
+        display_fresh = false;
         const wxSize size = GetClientSize();
         // Wrapped, not copied: the one copy per frame was made by the capture thread.
         const wxImage frame(display_frame.cols, display_frame.rows, display_frame.data, true);

@@ -74,8 +74,11 @@ private:
     wxFont subs_font;
     int subs_position = 0;
 
-    cv::Mat display_frame;                        // guarded by display_lock
-    TrackPosition display_position;               // guarded by display_lock
+    cv::Mat display_frame;          // guarded by display_lock
+    TrackPosition display_position; // guarded by display_lock
+    // Set when a frame is published, cleared when it is painted: events that find no new frame
+    // (the GUI thread fell behind) are counted but do not paint the same picture again.
+    bool display_fresh = false;                   // guarded by display_lock
     std::deque<frame_item> frame_queue;           // guarded by frame_queue_lock
     queue_budget frame_budget{frame_queue_limit}; // guarded by frame_queue_lock
 

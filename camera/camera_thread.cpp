@@ -134,6 +134,7 @@ void camera_thread::publish_for_display(const cv::Mat& image, const TrackPositio
     const std::lock_guard<std::mutex> lock(display_lock);
     image.copyTo(screen->display_frame);
     screen->display_position = position;
+    screen->display_fresh = true;
 }
 
 void camera_thread::queue_for_writer(const cv::Mat& image, const TrackPosition& position) {
