@@ -118,8 +118,9 @@ tool_process coordinate_simulator(const std::string& port) {
 }
 
 tool_process test_camera(const std::string& pattern) {
-    return tool_process("testcam/kestrel-testcam", {"--port", "0", "--size", "320x240", "--codec",
-                                                    "mjpeg", "--pattern", pattern});
+    return tool_process("testcam/kestrel-testcam",
+                        {"--port", "0", "--size", "320x240", "--fps", "10", "--codec", "mjpeg",
+                         "--pattern", pattern});
 }
 
 tool_process path_sensor(const std::vector<std::string>& options) {

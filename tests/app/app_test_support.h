@@ -39,7 +39,8 @@ private:
 
 // kestrel-coordsim on a port of its own (or the given one).
 tool_process coordinate_simulator(const std::string& port = "0");
-// kestrel-testcam serving a 320x240 MJPEG stream; address() is its URL.
+// kestrel-testcam serving a 320x240 MJPEG stream at 10 frames a second; address() is its URL.
+// The low rate keeps two cameras within what a sanitizer build's GUI thread can paint.
 tool_process test_camera(const std::string& pattern = "smpte");
 // kestrel-dppsim with the options; address() is its device path.
 tool_process path_sensor(const std::vector<std::string>& options = {});

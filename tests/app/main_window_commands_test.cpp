@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <wx/button.h>
 #include <wx/filedlg.h>
@@ -123,6 +122,14 @@ protected:
 private:
     std::vector<wxString> seen;
 };
+
+// "ДПП[4]: 123" or "ДПП[7]: 123".
+bool is_sensor_reading(const wxString& text) {
+    wxString number;
+    return (text.StartsWith(wxString::FromUTF8("ДПП[4]: "), &number) ||
+            text.StartsWith(wxString::FromUTF8("ДПП[7]: "), &number)) &&
+           !number.empty() && number.IsNumber();
+}
 
 void press(wxDialog& dialog, int button_id) {
     auto* const button = dynamic_cast<wxButton*>(dialog.FindWindow(button_id));
@@ -256,9 +263,8 @@ TEST_F(main_window_commands, the_status_bar_ends_on_the_sensors_last_reading) {
     app_test::write_settings(home.path(), {{"coordinate_server_port", app_test::free_port()},
                                            {"dpp_port", sensor.address()}});
     start_as_it_is();
-    EXPECT_TRUE(pump_events_until([&] {
-        return std::regex_match(status_text().utf8_string(), std::regex(u8"ДПП\\[[47]\\]: \\d+"));
-    })) << status_text();
+    EXPECT_TRUE(pump_events_until([&] { return is_sensor_reading(status_text()); }))
+        << status_text();
     EXPECT_TRUE(pump_events_until([&] { return has_row_starting("Ошибка ДПП: "); }, 20s));
     test_support::pump_events_for(200ms);
     EXPECT_EQ(status_text(), utf8("ДПП[7]: 1117"));
@@ -293,14 +299,14 @@ TEST_F(main_window_commands, a_sensor_lost_while_running_gives_one_error_row) {
     app_test::write_settings(home.path(), {{"coordinate_server_port", app_test::free_port()},
                                            {"dpp_port", sensor.address()}});
     start_as_it_is();
-    ASSERT_TRUE(pump_events_until([&] { return status_text().StartsWith(utf8("ДПП[")); }));
+    ASSERT_TRUE(pump_events_until([&] { return is_sensor_reading(status_text()); }));
     EXPECT_FALSE(has_row_starting("Ошибка ДПП"));
 
     sensor.kill_now();
     EXPECT_TRUE(pump_events_until([&] { return has_row_starting("Ошибка ДПП: "); }));
     test_support::pump_events_for(200ms);
     EXPECT_EQ(rows_starting("Ошибка ДПП: ").size(), 1u);
-    EXPECT_TRUE(status_text().StartsWith(utf8("ДПП["))) << "the last reading stays";
+    EXPECT_TRUE(is_sensor_reading(status_text())) << "the last reading stays";
 }
 
 // Cameras -------------------------------------------------------------------------------------
@@ -381,7 +387,7 @@ protected:
         app_test::send_command(*frame, ID_BOILER_CAMERA);
         camera_screen* const screen = app_test::camera_pane(*frame, utf8("Котел"));
         if (screen == nullptr ||
-            !pump_events_until([&] { return screen->written_count() >= 100; }, 30s))
+            !pump_events_until([&] { return screen->written_count() >= 40; }, 30s))
             return {};
         frame->panes().ClosePane(frame->panes().GetPane(screen));
         test_support::pump_pending_events();

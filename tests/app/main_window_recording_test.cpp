@@ -103,6 +103,20 @@ TEST(main_window_recording,
         [&] { return boiler->written_count() >= 30 && diesel->written_count() >= 30; }, 60s))
         << boiler->written_count() << " and " << diesel->written_count() << " frames written";
 
+    // The operator reconnects the coordinate server while both capture threads use it.
+    for (int reconnect = 0; reconnect < 3; ++reconnect) {
+        app_test::send_command(*frame, ID_COORDINATE_SERVER);
+        test_support::pump_events_for(100ms);
+    }
+    const int written_then[2] = {boiler->written_count(), diesel->written_count()};
+    EXPECT_TRUE(pump_events_until(
+        [&] {
+            return boiler->written_count() >= written_then[0] + 5 &&
+                   diesel->written_count() >= written_then[1] + 5;
+        },
+        60s))
+        << "recording goes on after the reconnections";
+
     app_test::place_floating_pane(*frame, boiler, 20, 60);
     app_test::place_floating_pane(*frame, diesel, 700, 60);
     const std::string screenshot = app_test::artifacts_folder() + "/main_window_two_cameras.png";
@@ -145,6 +159,7 @@ TEST(main_window_recording,
     EXPECT_EQ(journalled, indexed);
     for (const auto& row : received)
         EXPECT_GE(count_in(row, "Принято "), 30);
+    EXPECT_EQ(app_test::rows_starting(rows, utf8("Сервер координат: ")).size(), 4u);
     for (const auto& row : rows)
         EXPECT_FALSE(row.error && !row.text.StartsWith(utf8("Ошибка ДПП"))) << row.text;
     EXPECT_TRUE(boxes.dialogs().empty());
