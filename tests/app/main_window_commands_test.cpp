@@ -471,3 +471,25 @@ TEST_F(main_window_commands, the_view_command_cancelled_opens_nothing) {
     EXPECT_EQ(frame->panes().GetAllPanes().GetCount(), panes_before);
     EXPECT_TRUE(app_test::review_players(*frame).empty());
 }
+
+TEST_F(main_window_commands, a_file_that_cannot_be_played_still_gets_its_pane_and_no_report) {
+    start({{"coordinate_server_port", app_test::free_port()}});
+    test_support::message_box_catcher boxes;
+    test_support::log_catcher log;
+    const std::string not_video = home.path() + "/notes.avi";
+    std::ofstream(not_video) << "not a video";
+
+    frame->open_review_pane(wxString::FromUTF8(not_video));
+    frame->open_review_pane(wxString::FromUTF8(not_video));
+    test_support::pump_events_for(500ms);
+    const auto players = app_test::review_players(*frame);
+    ASSERT_EQ(players.size(), 2u) << "each opening gets a pane of its own";
+    for (wxMediaCtrl* const player : players) {
+        EXPECT_EQ(frame->panes().GetPane(player).caption, utf8("Камера"));
+        EXPECT_NE(player->GetState(), wxMEDIASTATE_PLAYING);
+    }
+    EXPECT_TRUE(boxes.dialogs().empty()) << boxes.dialogs().front().message;
+    close_main_window();
+    for (const auto& message : log.messages())
+        EXPECT_GT(message.level, wxLOG_Warning) << message.text;
+}

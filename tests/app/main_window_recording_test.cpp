@@ -128,8 +128,11 @@ TEST(main_window_recording,
         << "live picture at " << boiler->GetScreenRect().x << "," << boiler->GetScreenRect().y;
     EXPECT_GT(picture_variation(shot, diesel->GetScreenRect()), 20.0) << "live picture";
 
-    // The window goes while both cameras capture and write.
-    test_support::destroy_window(frame);
+    // "Выход" while both cameras capture and write.
+    app_test::send_command(*frame, ID_EXIT);
+    ASSERT_TRUE(pump_events_until([&] {
+        return wxTopLevelWindows.Find(frame) == nullptr && !wxPendingDelete.Member(frame);
+    }));
 
     const auto folders = app_test::trip_folders(home.path());
     ASSERT_EQ(folders.size(), 2u);
