@@ -20,6 +20,7 @@
 #include <wx/button.h>
 #include <wx/filedlg.h>
 #include <wx/mediactrl.h>
+#include <wx/propgrid/propgrid.h>
 #include <wx/statusbr.h>
 
 namespace fs = std::filesystem;
@@ -178,6 +179,27 @@ TEST_F(main_window_commands, settings_confirmed_unchanged_writes_every_key_to_di
     EXPECT_EQ(written.at("write_interval"), "25");
     EXPECT_EQ(written.at("dpp_port"), "/dev/kestrel-test-no-such-port");
     EXPECT_EQ(written.at("subs_color"), "rgb(0, 0, 255)");
+}
+
+TEST_F(main_window_commands, a_server_port_confirmed_in_the_dialog_is_used_by_the_next_connect) {
+    start({{"coordinate_server_port", app_test::free_port()}});
+    const app_test::tool_process simulator = app_test::coordinate_simulator();
+
+    dialog_operator clicker([&](wxDialog& dialog) {
+        wxPropertyGrid* grid = nullptr;
+        for (wxWindow* const child : dialog.GetChildren())
+            grid = grid != nullptr ? grid : dynamic_cast<wxPropertyGrid*>(child);
+        ASSERT_NE(grid, nullptr);
+        grid->SetPropertyValue("coordinate_server_port", wxString(simulator.address()));
+        press(dialog, wxID_OK);
+    });
+    app_test::send_command(*frame, ID_SETTINGS);
+    EXPECT_EQ(settings_on_disk(home.path()).at("coordinate_server_port"), simulator.address());
+
+    app_test::send_command(*frame, ID_COORDINATE_SERVER);
+    const auto connected = rows_starting("Сервер координат: ");
+    ASSERT_EQ(connected.size(), 1u);
+    EXPECT_EQ(connected[0].text, utf8("Сервер координат: 127.0.0.1:") + simulator.address());
 }
 
 TEST_F(main_window_commands, settings_cancelled_or_closed_write_nothing) {
