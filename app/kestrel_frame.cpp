@@ -258,6 +258,10 @@ void kestrel_frame::prepare_journal_folder() {
 }
 
 void kestrel_frame::open_journal() {
+    // The docking manager sizes the pane once, from the window's size at that moment, and
+    // keeps that size; the window is maximised only once shown, so it takes the screen's size
+    // first rather than the toolkit's small default.
+    SetSize(wxGetClientDisplayRect().GetSize());
     journal = new log_viewer(this, log_file);
     // An HTML window alone asks for a single line: give the pane room for several rows.
     aui_manager.AddPane(

@@ -5,6 +5,7 @@
 #include "app/kestrel.h"
 #include "app/kestrel_frame.h"
 #include "camera/camera_screen.h"
+#include "journal/log_viewer.h"
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
 #include "tests/app/app_test_support.h"
@@ -221,6 +222,14 @@ TEST_F(main_window_commands, settings_cancelled_or_closed_write_nothing) {
     // Nothing was left in the store to be written at the end either.
     close_main_window();
     EXPECT_EQ(test_support::read_file_bytes(app_test::settings_path(home.path())), before);
+}
+
+TEST_F(main_window_commands, the_journal_pane_has_room_for_several_rows_once_maximised) {
+    start({{"coordinate_server_port", app_test::free_port()}});
+    ASSERT_TRUE(
+        pump_events_until([&] { return frame->IsMaximized() && frame->IsShownOnScreen(); }));
+    test_support::pump_events_for(300ms);
+    EXPECT_GE(frame->journal_view()->GetSize().y, 150);
 }
 
 // Coordinate server ---------------------------------------------------------------------------
