@@ -358,6 +358,29 @@ TEST_F(main_window_commands, an_unreachable_camera_still_gets_its_pane_and_an_er
     EXPECT_TRUE(boxes.dialogs().empty()) << boxes.dialogs().front().message;
 }
 
+TEST_F(main_window_commands, both_camera_panes_open_side_by_side_on_the_screen) {
+    const std::string nowhere = "rtsp://127.0.0.1:" + app_test::free_port() + "/cam";
+    start({{"coordinate_server_port", app_test::free_port()},
+           {"front_camera_rtsp_address", nowhere},
+           {"back_camera_rtsp_address", nowhere},
+           {"write_path", home.path()}});
+    ASSERT_TRUE(pump_events_until([&] { return frame->IsShownOnScreen(); }));
+    app_test::send_command(*frame, ID_BOILER_CAMERA);
+    app_test::send_command(*frame, ID_DIESEL_CAMERA);
+    test_support::pump_events_for(300ms);
+
+    const wxRect screen = wxGetClientDisplayRect();
+    std::vector<wxRect> places;
+    for (camera_screen* const camera : app_test::camera_screens(*frame)) {
+        const wxAuiPaneInfo& pane = frame->panes().GetPane(camera);
+        ASSERT_NE(pane.frame, nullptr);
+        places.push_back(pane.frame->GetScreenRect());
+        EXPECT_TRUE(screen.Contains(places.back())) << places.back().x << "," << places.back().y;
+    }
+    ASSERT_EQ(places.size(), 2u);
+    EXPECT_FALSE(places[0].Intersects(places[1]));
+}
+
 TEST_F(main_window_commands, a_camera_chosen_again_while_open_records_once_and_after_closing_anew) {
     test_support::message_box_catcher boxes;
     const app_test::tool_process camera = app_test::test_camera();
