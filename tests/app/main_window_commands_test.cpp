@@ -41,7 +41,7 @@ class main_window_commands : public testing::Test {
 protected:
     void TearDown() override { close_main_window(); }
 
-    // Writes the settings (any path-sensor port is missing unless given) and builds the window.
+    // Writes the settings, with a path-sensor port that does not exist, and builds the window.
     kestrel_frame& start(std::vector<std::pair<std::string, std::string>> values) {
         values.emplace_back("dpp_port", "/dev/kestrel-test-no-such-port");
         app_test::write_settings(home.path(), values);
