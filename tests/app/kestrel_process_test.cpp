@@ -96,7 +96,9 @@ TEST(kestrel_process, cyrillic_rows_survive_the_c_locale) {
         time +
         "</td>\n<td> <font color='blue'>wxWidgets [^<]+</font></td>\n</tr>\n"
         "<tr>\n<td>" +
-        time + "</td>\n<td> <font color='blue'>Компьютер: [^<]+</font></td>\n</tr>\n");
+        time + "</td>\n<td> <font color='blue'>Компьютер: [^<]+</font></td>\n</tr>\n" +
+        // the position sources' rows may already follow
+        "(<tr>\n<td>" + time + "</td>\n<td> <font color='(red|blue)'>[^<]+</font></td>\n</tr>\n)*");
     EXPECT_TRUE(std::regex_match(journal, expected)) << journal;
     EXPECT_TRUE(program.running());
 }
