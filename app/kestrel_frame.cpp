@@ -201,6 +201,9 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
             screen,
             floating_pane(camera_name).Name(camera_name).FloatingPosition(next_camera_position()));
         aui_manager.Update();
+        // A pane opened while the main window has just been maximised may land behind it.
+        if (wxWindow* const pane_frame = aui_manager.GetPane(screen).frame)
+            pane_frame->Raise();
     } catch (const std::exception& failure) {
         if (screen != nullptr) {
             aui_manager.DetachPane(screen);
@@ -213,7 +216,8 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
 wxPoint kestrel_frame::next_camera_position() {
     // Side by side below the menu bar, so that both cameras are seen at once.
     const int open_cameras = static_cast<int>(camera_screens().size());
-    return ClientToScreen(wxPoint(open_cameras * (floating_pane_size.x + 20), 0));
+    const wxPoint client_origin = GetScreenPosition() + wxPoint(0, GetSize().y - GetClientSize().y);
+    return client_origin + wxPoint(open_cameras * (floating_pane_size.x + 20), 0);
 }
 
 std::vector<camera_screen*> kestrel_frame::camera_screens() {

@@ -30,6 +30,11 @@ camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase
 camera_screen::~camera_screen() {
     stop_capture();
     stop_writer();
+    {
+        // Frames that came after the last picture was painted were received all the same.
+        const std::lock_guard<std::mutex> lock(display_lock);
+        take_unseen_frames();
+    }
     end_time = wxGetUTCTime();
     const auto seconds = static_cast<int32_t>(end_time) - static_cast<int32_t>(start_time);
     log_info(frames_received_row(frames_received, seconds));
@@ -136,6 +141,8 @@ void camera_screen::on_writer_error(wxThreadEvent& event) {
 void camera_screen::paint_display_slot() {
     wxClientDC dc(this);
     const std::lock_guard<std::mutex> lock(display_lock);
+    take_unseen_frames();
+    frame_event_pending = false;
     if (display_fresh) {
         display_fresh = false;
         const wxSize size = GetClientSize();
@@ -153,5 +160,9 @@ void camera_screen::paint_display_slot() {
             dc.DrawText(text, 10, subtitle_top(subs_position, size.y, extent.y));
         }
     }
-    ++frames_received;
+}
+
+void camera_screen::take_unseen_frames() {
+    frames_received += frames_unseen;
+    frames_unseen = 0;
 }

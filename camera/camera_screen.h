@@ -54,6 +54,7 @@ private:
     void on_writer_progress(wxThreadEvent& event);
     void on_writer_error(wxThreadEvent& event);
     void paint_display_slot();
+    void take_unseen_frames(); // under display_lock
 
     // Both pointers are cleared by their thread's destructor, so the screen never stops a
     // thread object that has already destroyed itself. Re-entrant because a toolkit that runs
@@ -78,7 +79,11 @@ private:
     TrackPosition display_position; // guarded by display_lock
     // Set when a frame is published, cleared when it is painted: events that find no new frame
     // (the GUI thread fell behind) are counted but do not paint the same picture again.
-    bool display_fresh = false;                   // guarded by display_lock
+    bool display_fresh = false; // guarded by display_lock
+    // Frames put in the display slot since the GUI thread last looked, and whether a frame
+    // event is on its way: one event at a time, so a slow GUI thread is never flooded.
+    int32_t frames_unseen = 0;                    // guarded by display_lock
+    bool frame_event_pending = false;             // guarded by display_lock
     std::deque<frame_item> frame_queue;           // guarded by frame_queue_lock
     queue_budget frame_budget{frame_queue_limit}; // guarded by frame_queue_lock
 

@@ -11,6 +11,7 @@
 #include <exception>
 #include <opencv2/imgproc.hpp>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -108,8 +109,8 @@ void camera_thread::on_stream_lost() {
 void camera_thread::handle_frame(cv::Mat& image) {
     cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
     const TrackPosition position = locate_frame();
-    publish_for_display(image, position);
-    post_camera_event(screen, camera_frame_event);
+    if (publish_for_display(image, position))
+        post_camera_event(screen, camera_frame_event);
     if (write_step.select(position.abs))
         queue_for_writer(image, position);
 }
@@ -130,11 +131,14 @@ TrackPosition camera_thread::locate_frame() {
     }
 }
 
-void camera_thread::publish_for_display(const cv::Mat& image, const TrackPosition& position) {
+bool camera_thread::publish_for_display(const cv::Mat& image, const TrackPosition& position) {
     const std::lock_guard<std::mutex> lock(display_lock);
     image.copyTo(screen->display_frame);
     screen->display_position = position;
     screen->display_fresh = true;
+    ++screen->frames_unseen;
+    // An event still on its way will show this frame too.
+    return !std::exchange(screen->frame_event_pending, true);
 }
 
 void camera_thread::queue_for_writer(const cv::Mat& image, const TrackPosition& position) {

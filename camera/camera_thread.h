@@ -39,7 +39,8 @@ private:
     void on_stream_lost();
     void handle_frame(cv::Mat& image);
     TrackPosition locate_frame();
-    void publish_for_display(const cv::Mat& image, const TrackPosition& position);
+    // True when the screen must be told: no frame event is on its way yet.
+    bool publish_for_display(const cv::Mat& image, const TrackPosition& position);
     void queue_for_writer(const cv::Mat& image, const TrackPosition& position);
     void report_finished_drops(bool finished);
 
