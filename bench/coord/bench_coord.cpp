@@ -2,8 +2,8 @@
 // baseline a bare 64-byte request/answer ping-pong on plain sockets in this process. The last
 // line is the client's rate over the bare rate.
 
-#include "child_process.h"
 #include "position/coord_client.h"
+#include "tests/support/child_process.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -123,9 +123,9 @@ int main() {
         double client = 0.0;
         double plain = 0.0;
         {
-            position_test::child_process simulator(
-                {position_test::tool_path("coordsim/kestrel-coordsim"), "--port", "0", "--quiet"});
-            const std::string port = position_test::first_line_value(simulator);
+            test_support::child_process simulator =
+                test_support::start_tool("coordsim/kestrel-coordsim", {"--port", "0", "--quiet"});
+            const std::string port = test_support::first_line_value(simulator);
             client_rate(port); // warm-up
             client = client_rate(port);
             plain = plain_client_rate(port);

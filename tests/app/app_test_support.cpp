@@ -2,28 +2,21 @@
 
 #include "app/kestrel_frame.h"
 #include "camera/camera_screen.h"
-#include "tests/support/child_process.h"
 #include "tests/support/gui_test.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <wx/aui/floatpane.h>
 #include <wx/mediactrl.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -31,20 +24,7 @@ namespace app_test {
 
 namespace {
 
-std::string read_line(int descriptor) {
-    std::string line;
-    char ch = 0;
-    while (read(descriptor, &ch, 1) == 1 && ch != '\n')
-        line += ch;
-    return line;
-}
-
-std::string shell_quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (const char ch : text)
-        quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return quoted + "'";
-}
+using test_support::shell_quoted;
 
 // A socket bound to 127.0.0.1 at the port ("0": any free one); -1 on failure.
 int bound_socket(int port) {
@@ -63,39 +43,17 @@ int bound_socket(int port) {
 
 } // namespace
 
-tool_process::tool_process(const std::string& tool, const std::vector<std::string>& options) {
-    int pipe_ends[2];
-    if (pipe(pipe_ends) != 0)
-        throw std::runtime_error("pipe");
-    std::vector<std::string> arguments{std::string(KESTREL_TOOLS_DIR) + "/" + tool};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_ends[1]);
-    if (failed == 0)
-        first_line = read_line(pipe_ends[0]);
-    // The tools print little after their first line; nothing must block on a full pipe.
-    close(pipe_ends[0]);
-    if (failed != 0)
-        throw std::runtime_error("cannot start " + arguments.front());
+tool_process::tool_process(const std::string& tool, const std::vector<std::string>& options)
+    : process(std::make_unique<test_support::child_process>(
+          test_support::tool_path(tool), options,
+          std::vector<std::pair<std::string, std::string>>{},
+          test_support::child_streams{true, true})),
+      first_line(process->read_line()) {
     if (first_line.find(' ') == std::string::npos) {
         kill_now();
         throw std::runtime_error(tool + " did not start: " + first_line);
     }
 }
-
-tool_process::tool_process(tool_process&& other) noexcept
-    : pid(std::exchange(other.pid, -1)), first_line(std::move(other.first_line)) {}
 
 tool_process::~tool_process() {
     kill_now();
@@ -106,11 +64,8 @@ std::string tool_process::address() const {
 }
 
 void tool_process::kill_now() {
-    if (pid <= 0)
-        return;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    pid = -1;
+    if (process)
+        process->kill_now();
 }
 
 tool_process coordinate_simulator(const std::string& port) {

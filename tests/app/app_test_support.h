@@ -3,8 +3,10 @@
 // processes, the settings file written before the main window starts, the journal file read
 // back row by row, trip folders checked with an independent XML parser and ffprobe.
 
+#include "tests/support/child_process.h"
+
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 #include <wx/string.h>
@@ -24,7 +26,7 @@ public:
     ~tool_process();
     tool_process(const tool_process&) = delete;
     tool_process& operator=(const tool_process&) = delete;
-    tool_process(tool_process&& other) noexcept;
+    tool_process(tool_process&& other) noexcept = default;
     tool_process& operator=(tool_process&&) = delete;
 
     // The first line without its leading word ("port 4711" gives "4711").
@@ -33,7 +35,7 @@ public:
     void kill_now();
 
 private:
-    pid_t pid = -1;
+    std::unique_ptr<test_support::child_process> process;
     std::string first_line;
 };
 

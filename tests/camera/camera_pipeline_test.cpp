@@ -130,9 +130,10 @@ TEST_F(camera_pipeline, live_picture_and_subtitle_reach_the_screen) {
                test_support::pump_events_for(500ms);
                const wxRect place = screen.GetScreenRect();
                const std::string file = home.path() + "/shot.png";
-               command_output("import -window root -crop " + std::to_string(place.width) + "x" +
-                              std::to_string(place.height) + "+" + std::to_string(place.x) + "+" +
-                              std::to_string(place.y) + " " + file);
+               test_support::run_command(
+                   "import -window root -crop " + std::to_string(place.width) + "x" +
+                   std::to_string(place.height) + "+" + std::to_string(place.x) + "+" +
+                   std::to_string(place.y) + " " + file);
                shot = cv::imread(file);
            });
     ASSERT_FALSE(shot.empty());

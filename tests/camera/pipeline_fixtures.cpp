@@ -1,73 +1,39 @@
 #include "pipeline_fixtures.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <csignal>
 #include <filesystem>
-#include <iostream>
-#include <spawn.h>
+#include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <wx/sstream.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
-child_process::child_process(const std::vector<std::string>& arguments) {
-    int pipe_ends[2];
-    if (pipe(pipe_ends) != 0)
-        throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_ends[1]);
-    output = pipe_ends[0];
-    if (failed != 0) {
-        close(output);
-        throw std::runtime_error("cannot start " + arguments[0]);
-    }
-    line = next_line();
+namespace {
+
+// Both tools discard their errors here; their first line says where they serve.
+test_support::child_process start_quiet_tool(const std::string& tool,
+                                             const std::vector<std::string>& options) {
+    return test_support::start_tool(tool, options, {true, true});
 }
 
-child_process::~child_process() {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    close(output);
+std::vector<std::string> joined(std::vector<std::string> first,
+                                const std::vector<std::string>& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
 }
 
-void child_process::signal(int number) const {
-    kill(pid, number);
-}
-
-std::string child_process::next_line() {
-    std::string text;
-    char ch = 0;
-    while (read(output, &ch, 1) == 1 && ch != '\n')
-        text += ch;
-    return text;
-}
+} // namespace
 
 test_camera::test_camera(const std::vector<std::string>& options)
-    : child_process([&] {
-          std::vector<std::string> arguments{KESTREL_TOOLS_DIR "/testcam/kestrel-testcam"};
-          arguments.insert(arguments.end(), options.begin(), options.end());
-          return arguments;
-      }()) {
-    if (first_line().rfind("url ", 0) != 0)
-        throw std::runtime_error("test camera did not start: " + first_line());
+    : process(start_quiet_tool("testcam/kestrel-testcam", options)),
+      first_line(process.read_line()) {
+    if (first_line.rfind("url ", 0) != 0)
+        throw std::runtime_error("test camera did not start: " + first_line);
 }
 
 std::string test_camera::url() const {
-    return first_line().substr(4);
+    return first_line.substr(4);
 }
 
 std::string test_camera::port() const {
@@ -77,70 +43,26 @@ std::string test_camera::port() const {
 }
 
 void test_camera::stop_serving() {
-    signal(SIGUSR1);
-    if (next_line() != "stopped")
+    process.signal(SIGUSR1);
+    if (process.read_line() != "stopped")
         throw std::runtime_error("test camera did not stop serving");
 }
 
 void test_camera::serve_again() {
-    signal(SIGUSR2);
-    if (next_line() != "serving")
+    process.signal(SIGUSR2);
+    if (process.read_line() != "serving")
         throw std::runtime_error("test camera did not serve again");
 }
 
 coordinate_simulator::coordinate_simulator(const std::vector<std::string>& options)
-    : child_process([&] {
-          std::vector<std::string> arguments{KESTREL_TOOLS_DIR "/coordsim/kestrel-coordsim",
-                                             "--quiet"};
-          arguments.insert(arguments.end(), options.begin(), options.end());
-          return arguments;
-      }()) {
-    if (first_line().rfind("port ", 0) != 0)
-        throw std::runtime_error("coordinate simulator did not start: " + first_line());
+    : process(start_quiet_tool("coordsim/kestrel-coordsim", joined({"--quiet"}, options))),
+      first_line(process.read_line()) {
+    if (first_line.rfind("port ", 0) != 0)
+        throw std::runtime_error("coordinate simulator did not start: " + first_line);
 }
 
 std::string coordinate_simulator::port() const {
-    return first_line().substr(5);
-}
-
-journal_capture::journal_capture()
-    : previous_out(std::wcout.rdbuf(info.rdbuf())), previous_err(std::wcerr.rdbuf(errors.rdbuf())) {
-}
-
-journal_capture::~journal_capture() {
-    std::wcout.rdbuf(previous_out);
-    std::wcerr.rdbuf(previous_err);
-}
-
-namespace {
-
-// Row texts in the order written: the text inside each <font ...>...</font> cell.
-void collect_rows(const std::wstring& html, std::vector<journal_capture::row>& rows) {
-    std::size_t at = 0;
-    while ((at = html.find(L"<font color='", at)) != std::wstring::npos) {
-        const auto colour_end = html.find(L"'>", at);
-        const auto text_end = html.find(L"</font>", colour_end);
-        const std::wstring colour = html.substr(at + 13, colour_end - at - 13);
-        rows.push_back({html.substr(colour_end + 2, text_end - colour_end - 2), colour == L"red"});
-        at = text_end;
-    }
-}
-
-} // namespace
-
-std::vector<journal_capture::row> journal_capture::rows() const {
-    std::vector<row> all;
-    collect_rows(info.str(), all);
-    collect_rows(errors.str(), all);
-    return all;
-}
-
-std::vector<journal_capture::row> journal_capture::rows_with(const std::wstring& fragment) const {
-    std::vector<row> found;
-    for (const auto& row : rows())
-        if (row.text.find(fragment) != std::wstring::npos)
-            found.push_back(row);
-    return found;
+    return first_line.substr(5);
 }
 
 std::unique_ptr<wxFileConfig>
@@ -169,37 +91,14 @@ std::vector<std::string> files_in(const std::string& folder, const std::string& 
     return found;
 }
 
-std::string command_output(const std::string& command) {
-    std::string text;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return text;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, got);
-    pclose(pipe);
-    return text;
-}
-
-namespace {
-
-std::string quoted(const std::string& text) {
-    std::string result = "'";
-    for (const char ch : text)
-        result += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return result + "'";
-}
-
-} // namespace
-
 std::vector<index_entry> read_index(const std::string& path) {
     const std::string script =
         "import sys, xml.etree.ElementTree as t\n"
         "for f in t.parse(sys.argv[1]).getroot().findall('frame'):\n"
         "    print(f.get('frame_in_file'), f.get('frame'), f.get('abscoord'), f.get('file'))\n";
     const std::string text =
-        command_output("python3 -c " + quoted(script) + " " + quoted(path) + " 2>/dev/null");
+        test_support::run_command("python3 -c " + test_support::shell_quoted(script) + " " +
+                                  test_support::shell_quoted(path) + " 2>/dev/null");
     std::vector<index_entry> entries;
     std::istringstream lines(text);
     std::string line;
@@ -214,9 +113,9 @@ std::vector<index_entry> read_index(const std::string& path) {
 }
 
 long count_video_frames(const std::string& path) {
-    const std::string text =
-        command_output("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                       "stream=nb_read_frames -of csv=p=0 " +
-                       quoted(path));
+    const std::string text = test_support::run_command(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=nb_read_frames -of csv=p=0 " +
+        test_support::shell_quoted(path));
     return text.empty() ? -1 : std::stol(text);
 }

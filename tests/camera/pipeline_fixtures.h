@@ -2,35 +2,16 @@
 // Real parts for the camera tests: child processes (the test camera, the coordinate
 // simulator), the journal's rows as written, settings in memory, trip folders on disk.
 
-#include <csignal>
+#include "tests/support/child_process.h"
+#include "tests/support/journal_capture.h"
+
 #include <memory>
-#include <sstream>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 #include <wx/fileconf.h>
 
-// A child process whose first stdout line is read at start; killed and reaped on destruction.
-class child_process {
-public:
-    explicit child_process(const std::vector<std::string>& arguments);
-    ~child_process();
-    child_process(const child_process&) = delete;
-    child_process& operator=(const child_process&) = delete;
-
-    const std::string& first_line() const { return line; }
-    void signal(int number) const;
-    // The next stdout line (blocking; empty at end of output).
-    std::string next_line();
-
-private:
-    pid_t pid = -1;
-    int output = -1;
-    std::string line;
-};
-
 // The test camera; `url()` is its stream.
-class test_camera : public child_process {
+class test_camera {
 public:
     explicit test_camera(const std::vector<std::string>& options = {});
     std::string url() const;
@@ -38,36 +19,21 @@ public:
     // Stops serving (a network loss) and serves again on the same URL.
     void stop_serving();
     void serve_again();
+
+private:
+    test_support::child_process process;
+    std::string first_line;
 };
 
 // The coordinate simulator; `port()` is where it listens.
-class coordinate_simulator : public child_process {
+class coordinate_simulator {
 public:
     explicit coordinate_simulator(const std::vector<std::string>& options = {});
     std::string port() const;
-};
-
-// Every journal row written while it exists: the text of each row and whether it is red.
-class journal_capture {
-public:
-    journal_capture();
-    ~journal_capture();
-    journal_capture(const journal_capture&) = delete;
-    journal_capture& operator=(const journal_capture&) = delete;
-
-    struct row {
-        std::wstring text;
-        bool error;
-    };
-    std::vector<row> rows() const;
-    // Rows whose text contains the fragment.
-    std::vector<row> rows_with(const std::wstring& fragment) const;
 
 private:
-    std::wostringstream info;
-    std::wostringstream errors;
-    std::wstreambuf* previous_out;
-    std::wstreambuf* previous_err;
+    test_support::child_process process;
+    std::string first_line;
 };
 
 // Settings in memory with the given key=value pairs (UTF-8).
@@ -90,6 +56,3 @@ std::vector<index_entry> read_index(const std::string& path);
 
 // Frames in a video file as ffprobe counts them by decoding.
 long count_video_frames(const std::string& path);
-
-// Output of a shell command.
-std::string command_output(const std::string& command);

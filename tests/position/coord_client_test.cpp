@@ -1,6 +1,6 @@
-#include "child_process.h"
 #include "platform/text.h"
 #include "position/coord_client.h"
+#include "tests/support/child_process.h"
 
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
@@ -15,22 +15,22 @@
 namespace {
 
 using outcome = exchange_result::outcome;
-using position_test::child_process;
 
 // A kestrel-coordsim on a free port of 127.0.0.1, ended with the test.
 struct simulator {
-    explicit simulator(std::vector<std::string> options) : process(arguments(std::move(options))) {
-        port = position_test::first_line_value(process);
+    explicit simulator(std::vector<std::string> options)
+        : process(test_support::start_tool("coordsim/kestrel-coordsim",
+                                           arguments(std::move(options)))) {
+        port = test_support::first_line_value(process);
     }
 
     static std::vector<std::string> arguments(std::vector<std::string> options) {
-        std::vector<std::string> all = {position_test::tool_path("coordsim/kestrel-coordsim"),
-                                        "--port", "0"};
+        std::vector<std::string> all = {"--port", "0"};
         all.insert(all.end(), options.begin(), options.end());
         return all;
     }
 
-    child_process process;
+    test_support::child_process process;
     std::string port;
 };
 

@@ -1,5 +1,5 @@
-#include "child_process.h"
 #include "position/dpp_thread.h"
+#include "tests/support/child_process.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -182,9 +182,9 @@ TEST(dpp_thread, stop_ends_a_waiting_reader_without_an_event) {
 
 TEST(dpp_thread, reads_the_simulated_sensor_through_a_pseudo_terminal) {
     event_sink sink;
-    position_test::child_process sensor({position_test::tool_path("dppsim/kestrel-dppsim"),
-                                         "--rate", "2000", "--format", "both", "--step", "3"});
-    const std::string device = position_test::first_line_value(sensor);
+    test_support::child_process sensor = test_support::start_tool(
+        "dppsim/kestrel-dppsim", {"--rate", "2000", "--format", "both", "--step", "3"});
+    const std::string device = test_support::first_line_value(sensor);
     const auto reader = dpp_thread::start(&sink, wxString::FromUTF8(device));
 
     ASSERT_TRUE(sink.deliver_until([&] { return sink.values.size() >= 200; }));
@@ -208,9 +208,9 @@ TEST(dpp_thread, reads_the_simulated_sensor_through_a_pseudo_terminal) {
 }
 
 TEST(dpp_thread, stop_during_a_stream_of_readings_leaves_nothing_behind) {
-    position_test::child_process sensor(
-        {position_test::tool_path("dppsim/kestrel-dppsim"), "--rate", "5000", "--format", "4"});
-    const wxString device = wxString::FromUTF8(position_test::first_line_value(sensor));
+    test_support::child_process sensor =
+        test_support::start_tool("dppsim/kestrel-dppsim", {"--rate", "5000", "--format", "4"});
+    const wxString device = wxString::FromUTF8(test_support::first_line_value(sensor));
     for (int round = 0; round < 5; ++round) {
         auto sink = std::make_unique<event_sink>();
         const auto reader = dpp_thread::start(sink.get(), device);

@@ -1,10 +1,10 @@
 // Still-image recording: the files decode with ffmpeg to the pixels written, every frame is
 // listed with frame number in file 0, and nothing is overwritten or listed that was not saved.
 
-#include "journal_capture.h"
 #include "recording/video_file_writer_jpeg.h"
 #include "recording/video_file_writer_png.h"
 #include "recording_test_support.h"
+#include "tests/support/journal_capture.h"
 
 #include <cstring>
 #include <filesystem>

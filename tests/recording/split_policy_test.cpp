@@ -1,10 +1,10 @@
 // The pure parts of recording: split decisions, codec codes, file and folder names.
 
-#include "journal_capture.h"
 #include "recording/codec_table.h"
 #include "recording/split_policy.h"
 #include "recording/trip_folder.h"
 #include "recording_test_support.h"
+#include "tests/support/journal_capture.h"
 
 #include <filesystem>
 #include <fstream>

@@ -4,6 +4,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 class journal_capture {
 public:
@@ -15,6 +16,16 @@ public:
     // What reached each stream so far, as UTF-8.
     std::string information() const;
     std::string errors() const;
+
+    // One row as written: its text and whether it is red.
+    struct row {
+        std::wstring text;
+        bool error;
+    };
+    // Every row, the information rows first.
+    std::vector<row> rows() const;
+    // Rows whose text contains the fragment.
+    std::vector<row> rows_with(const std::wstring& fragment) const;
 
 private:
     std::wstringbuf information_text;
