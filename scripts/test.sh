@@ -17,11 +17,30 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
 
 status=0
-run() { "$@" || status=1; }
+passed=0
+failed=0
+# Runs one ctest pass and adds its counts to the totals printed at the end.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  scripts/headless.sh ctest --output-on-failure "$@" | tee "$log" || status=1
+  local summary
+  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -z "$summary" ]; then
+    status=1
+  else
+    local total fails
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$summary")
+    fails=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+  fi
+  rm -f "$log"
+}
 
-run scripts/headless.sh ctest --test-dir build/release --output-on-failure
-run scripts/headless.sh ctest --test-dir build/asan --output-on-failure
-run scripts/headless.sh ctest --test-dir build/tsan --output-on-failure -L threads
+run_ctest --test-dir build/release
+run_ctest --test-dir build/asan
+run_ctest --test-dir build/tsan -L threads
 # libFuzzer adds what it finds to its corpus folder: give it a copy of the seeds.
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
@@ -29,6 +48,12 @@ for target in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
   cp -r "$root/tests/fuzz/corpus/$name" "$corpus/$name"
-  run "$target" -max_total_time=5 -print_final_stats=0 "$corpus/$name"
+  if "$target" -max_total_time=5 -print_final_stats=0 "$corpus/$name"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    status=1
+  fi
 done
+echo "all builds: $passed passed, $failed failed"
 exit $status
