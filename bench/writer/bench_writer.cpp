@@ -12,6 +12,7 @@
 #include "recording/video_file_writer_avi.h"
 #include "recording/video_file_writer_jpeg.h"
 #include "recording/video_file_writer_png.h"
+#include "tests/support/test_media.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,28 +43,9 @@ constexpr int runs = 5;
 constexpr double seconds_per_run = 0.35;
 // The write step of the default settings: one frame every 10 m, so km/h = 36 x frames/s.
 constexpr double kmh_per_frame_per_second = 36.0;
-
-// A camera's view: gradients, edges, a moving object and sensor noise. The frames come from a
-// decoded camera stream, which has already smoothed away much of the noise, so the noise here is
-// moderate.
-cv::Mat camera_like_picture(int width, int height, int seed) {
-    cv::Mat picture(height, width, CV_8UC3);
-    for (int y = 0; y < height; ++y) {
-        auto* row = picture.ptr<cv::Vec3b>(y);
-        for (int x = 0; x < width; ++x)
-            row[x] = cv::Vec3b(static_cast<uchar>((x + seed * 7) * 255 / width),
-                               static_cast<uchar>(y * 255 / height),
-                               static_cast<uchar>(((x / 40 + y / 40 + seed) % 2) * 120 + 60));
-    }
-    cv::rectangle(picture, {width / 4 + seed * 9, height / 3}, {width / 2 + seed * 9, height / 2},
-                  {250, 240, 30}, cv::FILLED);
-    cv::Mat noise(picture.size(), CV_16SC3);
-    cv::theRNG().state = static_cast<uint64_t>(seed) + 1;
-    cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(6));
-    cv::Mat noisy;
-    cv::add(picture, noise, noisy, cv::noArray(), CV_8UC3);
-    return noisy;
-}
+// Frames come from a decoded camera stream, which has already smoothed away much of the
+// sensor noise: moderate noise here.
+constexpr double bench_noise_sigma = 6.0;
 
 TrackPosition position_of(int frame) {
     TrackPosition position(frame);
@@ -204,7 +186,8 @@ int main() {
     for (const cv::Size size : {cv::Size(1280, 720), cv::Size(1920, 1080)}) {
         std::vector<cv::Mat> frames;
         for (int seed = 0; seed < 8; ++seed)
-            frames.push_back(camera_like_picture(size.width, size.height, seed));
+            frames.push_back(test_support::camera_like_picture(size.width, size.height, seed,
+                                                               bench_noise_sigma));
         const bool full_hd = size.width == 1920;
         for (const auto& one : all) {
             const measured result = measure(frames, scratch, one.writer, one.bare);

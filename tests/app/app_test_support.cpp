@@ -156,15 +156,6 @@ std::vector<std::string> trip_folders(const std::string& folder) {
     return found;
 }
 
-std::vector<std::string> files_with(const std::string& folder, const std::string& extension) {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().extension() == extension)
-            found.push_back(entry.path().string());
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
 std::vector<index_record> read_index(const std::string& path) {
     const std::string script = "import sys, xml.etree.ElementTree as t\n"
                                "for f in t.parse(sys.argv[1]).getroot().findall('frame'):\n"

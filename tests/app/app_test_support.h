@@ -4,6 +4,7 @@
 // back row by row, trip folders checked with an independent XML parser and ffprobe.
 
 #include "tests/support/child_process.h"
+#include "tests/support/test_media.h"
 
 #include <memory>
 #include <string>
@@ -69,8 +70,6 @@ std::vector<journal_row> rows_starting(const std::vector<journal_row>& rows,
 
 // The trip folders "<date time>[<camera>]" (or "... (2)") directly under the folder, sorted.
 std::vector<std::string> trip_folders(const std::string& folder);
-// Files of a folder with the extension (".avi"), sorted.
-std::vector<std::string> files_with(const std::string& folder, const std::string& extension);
 
 // One frame record of a data.idx as python3's XML parser reads it.
 struct index_record {

@@ -448,7 +448,7 @@ protected:
         const auto folders = app_test::trip_folders(home.path());
         if (folders.size() != 1)
             return {};
-        const auto videos = app_test::files_with(folders.front(), ".avi");
+        const auto videos = test_support::files_with_extension(folders.front(), ".avi");
         return videos.size() == 1 ? videos.front() : std::string();
     }
 

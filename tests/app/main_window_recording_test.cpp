@@ -52,7 +52,7 @@ trip_check check_trip(const std::string& folder) {
     trip_check check{folder};
     const auto index = app_test::read_index(folder + "/data.idx");
     check.indexed = static_cast<long>(index.size());
-    for (const std::string& video : app_test::files_with(folder, ".avi")) {
+    for (const std::string& video : test_support::files_with_extension(folder, ".avi")) {
         const std::string name = fs::path(video).filename().string();
         long listed = 0;
         for (const auto& record : index)

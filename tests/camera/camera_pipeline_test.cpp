@@ -100,7 +100,7 @@ TEST_F(camera_pipeline, records_every_frame_as_avi_with_index_and_counts_agreein
 
     const std::string folder = trip_folder();
     EXPECT_NE(folder.find(u8"[Котел]"), std::string::npos);
-    const auto videos = files_in(folder, ".avi");
+    const auto videos = test_support::files_with_extension(folder, ".avi");
     ASSERT_EQ(videos.size(), 1u);
     const auto index = read_index(folder + "/data.idx");
     const long written = count_in_row(L"Записано ");
@@ -159,7 +159,7 @@ TEST_F(camera_pipeline, records_one_png_per_write_step_with_frame_numbers_across
            40);
 
     const std::string folder = trip_folder();
-    const auto images = files_in(folder, ".png");
+    const auto images = test_support::files_with_extension(folder, ".png");
     const auto index = read_index(folder + "/data.idx");
     ASSERT_GE(index.size(), 5u);
     EXPECT_EQ(images.size(), index.size());

@@ -4,6 +4,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/journal_capture.h"
+#include "tests/support/test_media.h"
 
 #include <memory>
 #include <string>
@@ -42,8 +43,6 @@ make_settings(const std::vector<std::pair<std::string, std::string>>& values);
 
 // Sub-folders of a folder (full paths).
 std::vector<std::string> folders_in(const std::string& folder);
-// Files of a folder whose names end in the extension (full paths, sorted).
-std::vector<std::string> files_in(const std::string& folder, const std::string& extension);
 
 // One "frame" element of a data.idx, read with an independent XML parser.
 struct index_entry {

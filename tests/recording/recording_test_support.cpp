@@ -165,25 +165,6 @@ std::vector<unsigned char> decode_rgb(const std::string& file, int width, int he
     return std::vector<unsigned char>(output.begin(), output.end());
 }
 
-cv::Mat camera_like_picture(int width, int height, int seed) {
-    cv::Mat picture(height, width, CV_8UC3);
-    for (int y = 0; y < height; ++y) {
-        auto* row = picture.ptr<cv::Vec3b>(y);
-        for (int x = 0; x < width; ++x)
-            row[x] = cv::Vec3b(static_cast<uchar>((x + seed * 7) * 255 / width),
-                               static_cast<uchar>(y * 255 / height),
-                               static_cast<uchar>(((x / 40 + y / 40 + seed) % 2) * 120 + 60));
-    }
-    cv::rectangle(picture, {width / 4 + seed * 5, height / 3}, {width / 2 + seed * 5, height / 2},
-                  {250, 240, 30}, cv::FILLED);
-    cv::Mat noise(picture.size(), CV_16SC3);
-    cv::theRNG().state = static_cast<uint64_t>(seed) + 1;
-    cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(12));
-    cv::Mat noisy;
-    cv::add(picture, noise, noisy, cv::noArray(), CV_8UC3);
-    return noisy;
-}
-
 std::map<std::string, int> frames_per_file(const std::vector<index_frame>& index) {
     std::map<std::string, int> counts;
     for (const auto& frame : index)

@@ -2,11 +2,15 @@
 // What the recording tests share: scratch folders, outside programs (python3's XML parser,
 // ffprobe, ffmpeg) to check the files independently, and camera-like pictures.
 
+#include "tests/support/test_media.h"
+
 #include <map>
 #include <opencv2/core/mat.hpp>
 #include <string>
 #include <vector>
 #include <wx/string.h>
+
+using test_support::camera_like_picture;
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class scratch_folder {
@@ -54,9 +58,6 @@ probed_video probe_video(const std::string& file);
 
 // Decodes an image with ffmpeg into packed RGB rows.
 std::vector<unsigned char> decode_rgb(const std::string& file, int width, int height);
-
-// A picture like a camera's: gradients, edges and sensor noise, different for each seed.
-cv::Mat camera_like_picture(int width, int height, int seed);
 
 // Frames of each file, in index order.
 std::map<std::string, int> frames_per_file(const std::vector<index_frame>& index);
