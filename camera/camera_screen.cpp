@@ -146,11 +146,10 @@ void camera_screen::paint_display_slot() {
     if (display_fresh) {
         display_fresh = false;
         const wxSize size = GetClientSize();
-        // Wrapped, not copied: the one copy per frame was made by the capture thread.
-        const wxImage frame(display_frame.cols, display_frame.rows, display_frame.data, true);
-        const wxBitmap picture(
-            frame.Scale(std::max(size.x, 1), std::max(size.y, 1), wxIMAGE_QUALITY_NORMAL));
-        dc.DrawBitmap(picture, 0, 0, false);
+        // Only the pixels shown are converted, straight from the decoder's YUV.
+        display_frame.to_rgb_scaled(cv::Size(size.x, size.y), painted);
+        const wxImage frame(painted.cols, painted.rows, painted.data, true);
+        dc.DrawBitmap(wxBitmap(frame), 0, 0, false);
         if (show_subs) {
             dc.SetTextForeground(subs_color);
             if (subs_font.IsOk())

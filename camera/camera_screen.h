@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <opencv2/core/mat.hpp>
 #include <wx/config.h>
 #include <wx/msgqueue.h>
 #include <wx/panel.h>
@@ -74,9 +73,11 @@ private:
     wxColour subs_color;
     wxFont subs_font;
     int subs_position = 0;
+    // The picture last painted, at the pane's size; GUI thread only.
+    cv::Mat painted;
 
-    cv::Mat display_frame;          // guarded by display_lock
-    TrackPosition display_position; // guarded by display_lock
+    media::video_frame display_frame; // guarded by display_lock
+    TrackPosition display_position;   // guarded by display_lock
     // Set when a frame is published, cleared when it is painted: events that find no new frame
     // (the GUI thread fell behind) are counted but do not paint the same picture again.
     bool display_fresh = false; // guarded by display_lock

@@ -73,7 +73,7 @@ wxThread::ExitCode camera_thread::Entry() {
             on_stream_lost();
             continue;
         }
-        handle_frame(image);
+        handle_frame(media::video_frame::from_bgr(image));
     }
     report_finished_drops(true);
     writer_queue->Post(0);
@@ -106,13 +106,12 @@ void camera_thread::on_stream_lost() {
     next_open_attempt = std::chrono::steady_clock::now();
 }
 
-void camera_thread::handle_frame(cv::Mat& image) {
-    cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
+void camera_thread::handle_frame(const media::video_frame& frame) {
     const TrackPosition position = locate_frame();
-    if (publish_for_display(image, position))
+    if (publish_for_display(frame, position))
         post_camera_event(screen, camera_frame_event);
     if (write_step.select(position.abs))
-        queue_for_writer(image, position);
+        queue_for_writer(frame, position);
 }
 
 TrackPosition camera_thread::locate_frame() {
@@ -131,9 +130,10 @@ TrackPosition camera_thread::locate_frame() {
     }
 }
 
-bool camera_thread::publish_for_display(const cv::Mat& image, const TrackPosition& position) {
+bool camera_thread::publish_for_display(const media::video_frame& frame,
+                                        const TrackPosition& position) {
     const std::lock_guard<std::mutex> lock(display_lock);
-    image.copyTo(screen->display_frame);
+    screen->display_frame = frame;
     screen->display_position = position;
     screen->display_fresh = true;
     ++screen->frames_unseen;
@@ -141,10 +141,11 @@ bool camera_thread::publish_for_display(const cv::Mat& image, const TrackPositio
     return !std::exchange(screen->frame_event_pending, true);
 }
 
-void camera_thread::queue_for_writer(const cv::Mat& image, const TrackPosition& position) {
-    // The writer's own copy is made before the lock, so the lock covers only the hand-over.
-    frame_item item{image.clone(), position};
-    const std::size_t bytes = item.picture.total() * item.picture.elemSize();
+void camera_thread::queue_for_writer(const media::video_frame& frame,
+                                     const TrackPosition& position) {
+    // The queue shares the decoded picture with the display slot; it costs its real bytes.
+    frame_item item{frame, position};
+    const std::size_t bytes = item.picture.bytes();
     bool queued = false;
     long dropped = 0;
     {

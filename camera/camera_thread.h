@@ -5,6 +5,7 @@
 // events.
 
 #include "camera/pipeline_rules.h"
+#include "media/video_frame.h"
 
 #include <chrono>
 #include <cstdint>
@@ -37,11 +38,11 @@ private:
     bool reopen_pause_over();
     void try_reopen();
     void on_stream_lost();
-    void handle_frame(cv::Mat& image);
+    void handle_frame(const media::video_frame& frame);
     TrackPosition locate_frame();
     // True when the screen must be told: no frame event is on its way yet.
-    bool publish_for_display(const cv::Mat& image, const TrackPosition& position);
-    void queue_for_writer(const cv::Mat& image, const TrackPosition& position);
+    bool publish_for_display(const media::video_frame& frame, const TrackPosition& position);
+    void queue_for_writer(const media::video_frame& frame, const TrackPosition& position);
     void report_finished_drops(bool finished);
 
     cv::VideoCapture capture;

@@ -1,11 +1,10 @@
 #pragma once
-// One frame chosen for recording: its own copy of the pixels (8-bit RGB) and its position.
+// One frame chosen for recording: the decoded picture (shared, never changed) and its position.
 
+#include "media/video_frame.h"
 #include "position/track_position.h"
 
-#include <opencv2/core/mat.hpp>
-
 struct frame_item {
-    cv::Mat picture;
+    media::video_frame picture;
     TrackPosition position;
 };

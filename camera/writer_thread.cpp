@@ -65,7 +65,7 @@ void writer_thread::take_queued_frames() {
     auto& queue = screen->frame_queue;
     while (!queue.empty()) {
         const frame_item& front = queue.front();
-        screen->frame_budget.release(front.picture.total() * front.picture.elemSize());
+        screen->frame_budget.release(front.picture.bytes());
         batch.push_back(std::move(queue.front()));
         queue.pop_front();
     }
@@ -79,10 +79,11 @@ void writer_thread::write_batch() {
 }
 
 void writer_thread::write_one(frame_item& item) {
-    // The item's pixels are this thread's own copy, so the subtitle is drawn on them directly.
+    // The decoded picture is shared with the live view: the subtitle goes on a copy.
+    item.picture.to_rgb(rgb);
     if (subtitles.enabled)
-        burner.burn(item.picture, item.position.expand(wxString(subtitles.format)));
-    note_write_result(writer->write(item.picture, item.position));
+        burner.burn(rgb, item.position.expand(wxString(subtitles.format)));
+    note_write_result(writer->write(rgb, item.position));
 }
 
 void writer_thread::note_write_result(bool written) {

@@ -40,6 +40,8 @@ private:
     wxMessageQueue<uint64_t>* writer_queue;
     subtitle_style subtitles;
     subtitle_burner burner;
+    // Kept between frames so that a steady stream does not allocate per frame.
+    cv::Mat rgb;
     int32_t frames_written = 0;
     // A failing writer is reported once per run of failures, not once per frame.
     bool writer_failing = false;

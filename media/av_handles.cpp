@@ -1,0 +1,21 @@
+#include "media/av_handles.h"
+
+#include <new>
+
+namespace media {
+
+frame_handle make_frame() {
+    frame_handle frame(av_frame_alloc());
+    if (!frame)
+        throw std::bad_alloc();
+    return frame;
+}
+
+packet_handle make_packet() {
+    packet_handle packet(av_packet_alloc());
+    if (!packet)
+        throw std::bad_alloc();
+    return packet;
+}
+
+} // namespace media

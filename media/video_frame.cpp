@@ -1,0 +1,164 @@
+#include "media/video_frame.h"
+
+#include <opencv2/imgproc.hpp>
+#include <stdexcept>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+namespace media {
+
+namespace {
+
+bool is_yuv420(int format) {
+    return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+}
+
+// A writable view of a plane of a frame this code owns.
+cv::Mat writable_plane(AVFrame* frame, int index) {
+    const cv::Size size = plane_size(index, frame->width, frame->height);
+    return cv::Mat(size, CV_8UC1, frame->data[index], static_cast<size_t>(frame->linesize[index]));
+}
+
+frame_handle allocate_yuv420(int width, int height, bool full) {
+    frame_handle frame = make_frame();
+    frame->format = full ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+    frame->color_range = full ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    frame->width = width;
+    frame->height = height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        throw std::bad_alloc();
+    return frame;
+}
+
+// Video-range I420 rows (Y, then U, then V, each tightly packed) as one frame.
+video_frame from_packed_i420(const cv::Mat& i420, int width, int height) {
+    frame_handle frame = allocate_yuv420(width, height, false);
+    const unsigned char* source = i420.data;
+    for (int index = 0; index < 3; ++index) {
+        const cv::Size size = plane_size(index, width, height);
+        cv::Mat(size, CV_8UC1, const_cast<unsigned char*>(source))
+            .copyTo(writable_plane(frame.get(), index));
+        source += size.area();
+    }
+    return video_frame(std::move(frame));
+}
+
+video_frame from_8bit_picture(const cv::Mat& picture, int conversion) {
+    if (picture.empty() || picture.type() != CV_8UC3 || picture.cols % 2 != 0 ||
+        picture.rows % 2 != 0)
+        throw std::invalid_argument("picture must be 8-bit, 3 channels, even width and height");
+    cv::Mat i420;
+    cv::cvtColor(picture, i420, conversion);
+    return from_packed_i420(i420, picture.cols, picture.rows);
+}
+
+// The three planes, each brought to video range and to the plane sizes of `size`, packed one
+// after the other as OpenCV's I420 conversions expect.
+void pack_i420(const video_frame& frame, cv::Size size, cv::Mat& packed) {
+    packed.create(size.height * 3 / 2, size.width, CV_8UC1);
+    unsigned char* target = packed.data;
+    const bool same_size = size.width == frame.width() && size.height == frame.height();
+    cv::Mat scaled;
+    for (int index = 0; index < 3; ++index) {
+        const cv::Size plane = plane_size(index, size.width, size.height);
+        cv::Mat destination(plane, CV_8UC1, target);
+        if (same_size) {
+            convert_plane_range(frame.plane(index), frame.full_range(), destination, false,
+                                index == 0);
+        } else {
+            // Scaling first keeps the range conversion to the pixels that are shown.
+            cv::resize(frame.plane(index), scaled, plane, 0, 0, cv::INTER_LINEAR);
+            convert_plane_range(scaled, frame.full_range(), destination, false, index == 0);
+        }
+        target += plane.area();
+    }
+}
+
+} // namespace
+
+cv::Size plane_size(int index, int width, int height) {
+    return index == 0 ? cv::Size(width, height) : cv::Size((width + 1) / 2, (height + 1) / 2);
+}
+
+void convert_plane_range(const cv::Mat& from, bool from_full, cv::Mat& to, bool to_full,
+                         bool luma) {
+    if (from_full == to_full) {
+        from.copyTo(to);
+        return;
+    }
+    // Video range spans 219 levels of luma from 16 and 224 levels of chroma around 128.
+    const double span = luma ? 219.0 : 224.0;
+    const double scale = to_full ? 255.0 / span : span / 255.0;
+    const double zero = luma ? 16.0 : 128.0;
+    const double offset = luma ? (to_full ? -zero * scale : zero) : zero * (1.0 - scale);
+    from.convertTo(to, CV_8U, scale, offset);
+}
+
+video_frame::video_frame(frame_handle decoded) {
+    if (!decoded || !is_yuv420(decoded->format) || decoded->width <= 0 || decoded->height <= 0 ||
+        decoded->width % 2 != 0 || decoded->height % 2 != 0)
+        throw std::invalid_argument("video_frame takes 4:2:0 YUV with even width and height");
+    picture = std::shared_ptr<const AVFrame>(decoded.release(), frame_deleter());
+}
+
+video_frame video_frame::from_rgb(const cv::Mat& rgb) {
+    return from_8bit_picture(rgb, cv::COLOR_RGB2YUV_I420);
+}
+
+video_frame video_frame::from_bgr(const cv::Mat& bgr) {
+    return from_8bit_picture(bgr, cv::COLOR_BGR2YUV_I420);
+}
+
+bool video_frame::full_range() const {
+    return picture &&
+           (picture->format == AV_PIX_FMT_YUVJ420P || picture->color_range == AVCOL_RANGE_JPEG);
+}
+
+std::size_t video_frame::bytes() const {
+    if (!picture)
+        return 0;
+    std::size_t total = 0;
+    for (const AVBufferRef* buffer : picture->buf)
+        if (buffer != nullptr)
+            total += buffer->size;
+    return total;
+}
+
+cv::Mat video_frame::plane(int index) const {
+    const cv::Size size = plane_size(index, width(), height());
+    return cv::Mat(size, CV_8UC1, picture->data[index],
+                   static_cast<size_t>(picture->linesize[index]));
+}
+
+void video_frame::to_rgb(cv::Mat& rgb) const {
+    to_rgb_scaled(cv::Size(width(), height()), rgb);
+}
+
+void video_frame::to_bgr(cv::Mat& bgr) const {
+    cv::Mat packed;
+    pack_i420(*this, cv::Size(width(), height()), packed);
+    cv::cvtColor(packed, bgr, cv::COLOR_YUV2BGR_I420);
+}
+
+void video_frame::to_rgb_scaled(cv::Size size, cv::Mat& rgb) const {
+    // OpenCV's 4:2:0 conversion wants even sides; an odd pane side loses one column or row.
+    const cv::Size even(std::max(2, size.width & ~1), std::max(2, size.height & ~1));
+    cv::Mat packed;
+    pack_i420(*this, even, packed);
+    cv::cvtColor(packed, rgb, cv::COLOR_YUV2RGB_I420);
+}
+
+frame_handle video_frame::copy_in_range(bool full) const {
+    frame_handle copy = allocate_yuv420(width(), height(), full);
+    av_frame_copy_props(copy.get(), picture.get());
+    copy->color_range = full ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    for (int index = 0; index < 3; ++index) {
+        cv::Mat target = writable_plane(copy.get(), index);
+        convert_plane_range(plane(index), full_range(), target, full, index == 0);
+    }
+    return copy;
+}
+
+} // namespace media
