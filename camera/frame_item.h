@@ -1,10 +1,16 @@
 #pragma once
 // One frame chosen for recording: the decoded picture (shared, never changed) and its position.
 
+#include "media/encoded_packet.h"
 #include "media/video_frame.h"
 #include "position/track_position.h"
+
+#include <vector>
 
 struct frame_item {
     media::video_frame picture;
     TrackPosition position;
+    // The camera's packets that this picture was decoded from, in stream order; kept only when
+    // the recording copies the camera's stream instead of encoding the pictures.
+    std::vector<media::encoded_packet> packets;
 };
