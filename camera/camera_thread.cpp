@@ -144,7 +144,7 @@ bool camera_thread::publish_for_display(const media::video_frame& frame,
 void camera_thread::queue_for_writer(const media::video_frame& frame,
                                      const TrackPosition& position) {
     // The queue shares the decoded picture with the display slot; it costs its real bytes.
-    frame_item item{frame, position};
+    frame_item item{frame, position, {}};
     const std::size_t bytes = item.picture.bytes();
     bool queued = false;
     long dropped = 0;
