@@ -30,6 +30,7 @@ camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase
 camera_screen::~camera_screen() {
     stop_capture();
     stop_writer();
+    deliver_last_rows();
     {
         // Frames that came after the last picture was painted were received all the same.
         const std::lock_guard<std::mutex> lock(display_lock);
@@ -39,6 +40,14 @@ camera_screen::~camera_screen() {
     const auto seconds = static_cast<int32_t>(end_time) - static_cast<int32_t>(start_time);
     log_info(frames_received_row(frames_received, seconds));
     log_info(frames_written_row(frames_written));
+}
+
+void camera_screen::deliver_last_rows() {
+    // Rows the threads posted just before they ended would die with the window; the counts are
+    // final already, so only the journal's events are still wanted.
+    Unbind(camera_frame_event, &camera_screen::on_frame, this);
+    Unbind(writer_progress_event, &camera_screen::on_writer_progress, this);
+    ProcessPendingEvents();
 }
 
 void camera_screen::read_subtitle_settings(const wxConfigBase& config) {
@@ -72,7 +81,11 @@ subtitle_style camera_screen::writer_subtitles() const {
 void camera_screen::start_threads(coord_client* coord, const wxConfigBase& config,
                                   const wxString& camera_name) {
     subs_position = static_cast<int>(read_integer(config, "subs_position"));
-    capture_worker = new camera_thread(this, coord, config, camera_name, &writer_queue);
+    const bool copy_stream =
+        copies_camera_stream(hard_subs, read_integer(config, "write_interval"),
+                             read_text(config, "write_format"), read_text(config, "codec"));
+    capture_worker =
+        new camera_thread(this, coord, config, camera_name, &writer_queue, copy_stream);
     writer_worker = new writer_thread(this, config, camera_name, &writer_queue, writer_subtitles());
     writer_worker->SetPriority(wxPRIORITY_MAX);
     // A detached thread that never ran does not delete itself.
@@ -88,9 +101,12 @@ void camera_screen::start_threads(coord_client* coord, const wxConfigBase& confi
 void camera_screen::stop_capture() {
     std::unique_lock<std::recursive_mutex> lock(capture_guard);
     // On wxGTK Delete() of a detached thread only sets the stop request and returns; the
-    // thread's destructor runs on the worker and clears the pointer, which is awaited here.
-    if (capture_worker != nullptr)
+    // thread's destructor runs on the worker and clears the pointer, which is awaited here. The
+    // thread's own stop flag also ends a wait for a silent camera at once.
+    if (capture_worker != nullptr) {
+        capture_worker->request_stop();
         capture_worker->Delete();
+    }
     worker_ended.wait(lock, [this] { return capture_worker == nullptr; });
 }
 

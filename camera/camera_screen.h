@@ -22,8 +22,8 @@ class writer_thread;
 
 class camera_screen : public wxPanel {
 public:
-    // GUI thread. Opens the camera's stream (the window waits at most about 5 seconds for it),
-    // creates the trip folder and starts both threads. `config` is read here only.
+    // GUI thread. Creates the trip folder and starts both threads; the capture thread opens the
+    // camera's stream, so the pane never waits for the camera. `config` is read here only.
     camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase* config,
                   const wxString& camera_name);
     // Stops the capture thread, then the writer thread (which writes what is queued), then
@@ -43,6 +43,8 @@ private:
                        const wxString& camera_name);
     void stop_capture();
     void stop_writer();
+    // Journals the rows the threads posted before they ended.
+    void deliver_last_rows();
     // Called by each thread's destructor, on whichever thread runs it.
     void capture_ended();
     void writer_ended(int32_t frames_in_files);

@@ -8,15 +8,16 @@
 #include "position/coord_client.h"
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <exception>
-#include <opencv2/imgproc.hpp>
+#include <iterator>
 #include <thread>
 #include <utility>
 
 namespace {
 
 // A dead or frozen camera holds the thread, and so the closing of its pane, no longer than this.
-constexpr int stream_timeout_ms = 5000;
+constexpr auto stream_timeout = std::chrono::seconds(5);
 constexpr auto reopen_interval = std::chrono::seconds(2);
 // How often a thread waiting to reopen looks for a stop request.
 constexpr auto stop_poll_interval = std::chrono::milliseconds(50);
@@ -28,81 +29,79 @@ wxString settings_prefix(const wxString& camera_name) {
 } // namespace
 
 camera_thread::camera_thread(camera_screen* screen, coord_client* coord, const wxConfigBase& config,
-                             const wxString& camera_name, wxMessageQueue<uint64_t>* writer_queue)
-    : wxThread(wxTHREAD_DETACHED), write_step(read_integer(config, "write_interval")),
-      screen(screen), url(platform::to_narrow(
-                          read_text(config, settings_prefix(camera_name) + "camera_rtsp_address"))),
+                             const wxString& camera_name, wxMessageQueue<uint64_t>* writer_queue,
+                             bool copy_stream)
+    : wxThread(wxTHREAD_DETACHED), reader(stream_timeout, [this] { return TestDestroy(); }),
+      write_step(read_integer(config, "write_interval")), screen(screen),
+      url(platform::to_narrow(
+          read_text(config, settings_prefix(camera_name) + "camera_rtsp_address"))),
       coord(coord),
       coordinate_offset(read_floating(config, settings_prefix(camera_name) + "coordinate_offset")),
-      writer_queue(writer_queue) {
-    if (open_stream()) {
-        log_info(opened_row());
-    } else {
-        log_error(camera_failed_row(url));
-        stream_lost = true;
-        next_open_attempt = std::chrono::steady_clock::now() + reopen_interval;
-    }
-}
+      writer_queue(writer_queue), copy_stream(copy_stream),
+      next_open_attempt(std::chrono::steady_clock::now()) {}
 
 camera_thread::~camera_thread() {
-    capture.release();
+    // Before the screen hears of the end: the camera is let go while the screen still waits.
+    reader.close();
     screen->capture_ended();
 }
 
-bool camera_thread::open_stream() {
-    return capture.open(url, cv::CAP_FFMPEG,
-                        {cv::CAP_PROP_OPEN_TIMEOUT_MSEC, stream_timeout_ms,
-                         cv::CAP_PROP_READ_TIMEOUT_MSEC, stream_timeout_ms});
-}
-
-wxString camera_thread::opened_row() {
-    return camera_opened_row(url, capture.get(cv::CAP_PROP_FPS), capture.get(cv::CAP_PROP_FOURCC),
-                             capture.get(cv::CAP_PROP_FRAME_WIDTH),
-                             capture.get(cv::CAP_PROP_FRAME_HEIGHT));
-}
-
 wxThread::ExitCode camera_thread::Entry() {
-    cv::Mat image;
-    while (!TestDestroy()) {
-        if (!capture.isOpened()) {
-            if (reopen_pause_over())
-                try_reopen();
+    media::video_frame frame;
+    std::vector<media::encoded_packet> read_packets;
+    while (!stop_requested()) {
+        if (!reader.is_open()) {
+            if (open_pause_over())
+                try_open();
             continue;
         }
-        if (!capture.read(image) || image.empty()) {
+        if (!reader.read(frame, read_packets)) {
             on_stream_lost();
             continue;
         }
-        handle_frame(media::video_frame::from_bgr(image));
+        std::move(read_packets.begin(), read_packets.end(), std::back_inserter(packets));
+        handle_frame(frame);
     }
     report_finished_drops(true);
     writer_queue->Post(0);
     return 0;
 }
 
-bool camera_thread::reopen_pause_over() {
+bool camera_thread::open_pause_over() {
     while (std::chrono::steady_clock::now() < next_open_attempt) {
-        if (TestDestroy())
+        if (stop_requested())
             return false;
         std::this_thread::sleep_for(stop_poll_interval);
     }
     return true;
 }
 
-void camera_thread::try_reopen() {
+void camera_thread::try_open() {
+    const bool opened = reader.open(url);
+    // Spaced from the end of this attempt, however long a silent camera made it.
     next_open_attempt = std::chrono::steady_clock::now() + reopen_interval;
-    if (!open_stream())
+    if (!opened) {
+        if (!ever_opened && !failure_reported && !stop_requested())
+            post_camera_event(screen, camera_error_event, camera_failed_row(url));
+        failure_reported = true;
         return;
-    stream_lost = false;
-    post_camera_event(screen, camera_info_event, opened_row());
+    }
+    ever_opened = true;
+    const media::stream_facts& facts = reader.facts();
+    reader.keep_packets(copy_stream && facts.codec == AV_CODEC_ID_H264);
+    packets.clear();
+    post_camera_event(screen, camera_info_event,
+                      camera_opened_row(url, facts.fps, facts.fourcc, facts.width, facts.height));
 }
 
 void camera_thread::on_stream_lost() {
-    capture.release();
-    if (!stream_lost)
-        post_camera_event(screen, camera_error_event, camera_lost_row(url));
-    stream_lost = true;
-    // The first attempt is made at once: a short glitch costs no more than one reopening.
+    if (stop_requested())
+        return;
+    post_camera_event(screen, camera_error_event, camera_lost_row(url));
+    // The packets of a broken opening cannot continue in the next one.
+    packets.clear();
+    // The first attempt is made at once: a short glitch costs no more than one reopening. The
+    // loss is reported again only after the camera has come back.
     next_open_attempt = std::chrono::steady_clock::now();
 }
 
@@ -143,9 +142,12 @@ bool camera_thread::publish_for_display(const media::video_frame& frame,
 
 void camera_thread::queue_for_writer(const media::video_frame& frame,
                                      const TrackPosition& position) {
-    // The queue shares the decoded picture with the display slot; it costs its real bytes.
-    frame_item item{frame, position, {}};
-    const std::size_t bytes = item.picture.bytes();
+    // The queue shares the decoded picture with the display slot; it costs its real bytes. The
+    // packets read since the last queued frame ride with this one; if it is dropped they go too,
+    // and a copied stream resumes at its next key frame.
+    frame_item item{frame, position, std::move(packets)};
+    packets.clear();
+    const std::size_t bytes = item.bytes();
     bool queued = false;
     long dropped = 0;
     {

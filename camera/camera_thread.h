@@ -1,16 +1,17 @@
 #pragma once
-// The capture thread of one camera: reads the stream, asks the coordinate server where the car
-// is, publishes every frame to its screen's display slot and queues the frames chosen by the
-// write step for the writer thread. It never touches a window; it talks to the GUI thread by
+// The capture thread of one camera: opens and reads the stream, asks the coordinate server where
+// the car is, publishes every frame to its screen's display slot and queues the frames chosen by
+// the write step for the writer thread. It never touches a window; it talks to the GUI thread by
 // events.
 
 #include "camera/pipeline_rules.h"
+#include "media/stream_reader.h"
 #include "media/video_frame.h"
 
 #include <chrono>
 #include <cstdint>
-#include <opencv2/videoio.hpp>
 #include <string>
+#include <vector>
 #include <wx/config.h>
 #include <wx/msgqueue.h>
 #include <wx/thread.h>
@@ -21,22 +22,26 @@ class coord_client;
 class camera_thread : public wxThread {
 public:
     // GUI thread: reads the settings of this camera ("Котел": front_ keys, any other name:
-    // back_ keys), opens the stream and journals the outcome. Does not start the thread.
+    // back_ keys). Opening the stream is the thread's first task, so this never waits for the
+    // camera. `copy_stream`: the recording copies an H.264 camera's packets into its files, so
+    // every queued frame carries the packets it was decoded from.
     camera_thread(camera_screen* screen, coord_client* coord, const wxConfigBase& config,
-                  const wxString& camera_name, wxMessageQueue<uint64_t>* writer_queue);
+                  const wxString& camera_name, wxMessageQueue<uint64_t>* writer_queue,
+                  bool copy_stream);
     // Runs on the thread that ends the entry (for a detached thread on wxGTK: this worker);
-    // tells the screen, under its capture_guard, that the thread is gone.
+    // closes the stream and tells the screen, under its capture_guard, that the thread is gone.
     ~camera_thread() override;
+
+    // Any thread: ends a wait for the camera at once. The screen calls it before Delete().
+    void request_stop() { reader.request_stop(); }
 
 private:
     ExitCode Entry() override;
 
-    bool open_stream();
-    // The journal row of an open stream: URL (password masked), rate, codec and size.
-    wxString opened_row();
-    // Waits out the pause between reopening attempts; false when asked to stop meanwhile.
-    bool reopen_pause_over();
-    void try_reopen();
+    bool stop_requested() { return reader.stop_requested(); }
+    // Waits out the pause before the next opening attempt; false when asked to stop meanwhile.
+    bool open_pause_over();
+    void try_open();
     void on_stream_lost();
     void handle_frame(const media::video_frame& frame);
     TrackPosition locate_frame();
@@ -45,7 +50,7 @@ private:
     void queue_for_writer(const media::video_frame& frame, const TrackPosition& position);
     void report_finished_drops(bool finished);
 
-    cv::VideoCapture capture;
+    media::stream_reader reader;
     write_step_selector write_step;
     camera_screen* screen;
     std::string url;
@@ -53,7 +58,12 @@ private:
     double coordinate_offset;
     frame_numbering numbering;
     wxMessageQueue<uint64_t>* writer_queue;
-    // Reopening state: a lost stream is reported once and retried until the pane closes.
-    bool stream_lost = false;
+    const bool copy_stream;
+    // Packets read since the last queued frame, in stream order (copying the stream only).
+    std::vector<media::encoded_packet> packets;
+    // Opening state: the first failure and a lost stream are reported once each; opening is
+    // retried until the pane closes.
+    bool ever_opened = false;
+    bool failure_reported = false;
     std::chrono::steady_clock::time_point next_open_attempt;
 };

@@ -5,6 +5,7 @@
 #include "media/video_frame.h"
 #include "position/track_position.h"
 
+#include <cstddef>
 #include <vector>
 
 struct frame_item {
@@ -13,4 +14,12 @@ struct frame_item {
     // The camera's packets that this picture was decoded from, in stream order; kept only when
     // the recording copies the camera's stream instead of encoding the pictures.
     std::vector<media::encoded_packet> packets;
+
+    // What holding the item costs: the picture's buffers and the packets' data.
+    std::size_t bytes() const {
+        std::size_t total = picture.bytes();
+        for (const media::encoded_packet& packet : packets)
+            total += packet.bytes();
+        return total;
+    }
 };

@@ -45,6 +45,12 @@ long queue_budget::take_finished_drops(bool finished) {
     return episode;
 }
 
+bool copies_camera_stream(bool hard_subs, long write_interval, const wxString& write_format,
+                          const wxString& codec) {
+    return !hard_subs && write_interval == 0 && write_format.IsSameAs("AVI", false) &&
+           codec.IsSameAs("h264", false);
+}
+
 std::string mask_url_password(const std::string& url) {
     // The last "@" ends the user part even when the password holds "/" or "@" unescaped: a
     // journal row may over-mask an odd path, but never shows a password.

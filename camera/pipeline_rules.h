@@ -59,6 +59,11 @@ private:
     bool last_admitted = true;
 };
 
+// Whether a recording with these settings copies an H.264 camera's own packets into its files
+// instead of encoding the pictures again: AVI in h264, every frame, nothing burned in.
+bool copies_camera_stream(bool hard_subs, long write_interval, const wxString& write_format,
+                          const wxString& codec);
+
 // 1 GiB of pictures may wait for the writer of one camera.
 constexpr std::size_t frame_queue_limit = std::size_t{1} << 30;
 

@@ -54,6 +54,14 @@ void test_camera::serve_again() {
         throw std::runtime_error("test camera did not serve again");
 }
 
+void test_camera::freeze() {
+    process.signal(SIGSTOP);
+}
+
+void test_camera::thaw() {
+    process.signal(SIGCONT);
+}
+
 coordinate_simulator::coordinate_simulator(const std::vector<std::string>& options)
     : process(start_quiet_tool("coordsim/kestrel-coordsim", joined({"--quiet"}, options))),
       first_line(process.read_line()) {

@@ -20,6 +20,10 @@ public:
     // Stops serving (a network loss) and serves again on the same URL.
     void stop_serving();
     void serve_again();
+    // Stops the whole camera process (a frozen camera: connections stay, nothing is sent) and
+    // lets it go on.
+    void freeze();
+    void thaw();
 
 private:
     test_support::child_process process;

@@ -110,3 +110,12 @@ TEST(subtitle_place, top_or_ten_pixels_above_the_bottom) {
     EXPECT_EQ(subtitle_top(1, 480, 16), 454);
     EXPECT_EQ(subtitle_top(7, 480, 16), 454);
 }
+
+TEST(stream_copy, only_for_every_frame_in_h264_avi_without_burned_subtitles) {
+    EXPECT_TRUE(copies_camera_stream(false, 0, "AVI", "h264"));
+    EXPECT_TRUE(copies_camera_stream(false, 0, "avi", "H264"));
+    EXPECT_FALSE(copies_camera_stream(true, 0, "AVI", "h264")) << "subtitle burned in";
+    EXPECT_FALSE(copies_camera_stream(false, 10, "AVI", "h264")) << "a write step";
+    EXPECT_FALSE(copies_camera_stream(false, 0, "AVI", "MJPEG"));
+    EXPECT_FALSE(copies_camera_stream(false, 0, "JPEG", "h264")) << "stills";
+}

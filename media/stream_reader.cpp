@@ -1,0 +1,178 @@
+#include "media/stream_reader.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+namespace media {
+
+namespace {
+
+std::once_flag network_ready;
+
+// Owns the options handed to the demuxer; it leaves behind the ones it did not use.
+struct dictionary_owner {
+    AVDictionary* entries = nullptr;
+    dictionary_owner() = default;
+    ~dictionary_owner() { av_dict_free(&entries); }
+    dictionary_owner(const dictionary_owner&) = delete;
+    dictionary_owner& operator=(const dictionary_owner&) = delete;
+};
+
+double to_double(AVRational rational) {
+    return rational.num == 0 || rational.den == 0
+               ? 0.0
+               : static_cast<double>(rational.num) / rational.den;
+}
+
+// The stream's rate as the journal has always shown it: the real frame rate, else the average.
+double journal_fps(const AVStream& stream) {
+    const double real = to_double(stream.r_frame_rate);
+    return real > 0.0 ? real : to_double(stream.avg_frame_rate);
+}
+
+} // namespace
+
+uint32_t journal_fourcc(const AVCodecParameters& codec) {
+    if (codec.codec_tag != 0 || codec.codec_id == AV_CODEC_ID_NONE)
+        return codec.codec_tag;
+    const char* name = avcodec_get_name(codec.codec_id);
+    if (name == nullptr || std::strlen(name) < 4 || std::strcmp(name, "unknown_codec") == 0)
+        return 0;
+    const auto letter = [name](int index) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(name[index]));
+    };
+    return letter(0) | letter(1) << 8 | letter(2) << 16 | letter(3) << 24;
+}
+
+stream_reader::stream_reader(std::chrono::milliseconds timeout, std::function<bool()> stop_test)
+    : timeout(timeout), stop_test(std::move(stop_test)), packet(make_packet()) {}
+
+stream_reader::~stream_reader() {
+    close();
+}
+
+bool stream_reader::stop_requested() const {
+    return stop_flag.load() || (stop_test && stop_test());
+}
+
+int stream_reader::interrupt_callback(void* reader) {
+    return static_cast<const stream_reader*>(reader)->must_interrupt() ? 1 : 0;
+}
+
+bool stream_reader::must_interrupt() const {
+    return std::chrono::steady_clock::now() > deadline || stop_requested();
+}
+
+void stream_reader::start_deadline() {
+    deadline = std::chrono::steady_clock::now() + timeout;
+}
+
+bool stream_reader::open(const std::string& url) {
+    close();
+    if (stop_requested())
+        return false;
+    std::call_once(network_ready, [] { avformat_network_init(); });
+    AVFormatContext* context = avformat_alloc_context();
+    if (context == nullptr)
+        throw std::bad_alloc();
+    context->interrupt_callback = {&stream_reader::interrupt_callback, this};
+    dictionary_owner options;
+    av_dict_set(&options.entries, "rtsp_transport", "tcp", 0);
+    start_deadline();
+    // On failure the demuxer frees the context itself.
+    if (avformat_open_input(&context, url.c_str(), nullptr, &options.entries) < 0)
+        return false;
+    input.reset(context);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0 || !open_decoder()) {
+        close();
+        return false;
+    }
+    const AVStream& stream = *input->streams[video_stream];
+    opened.fps = journal_fps(stream);
+    opened.fourcc = journal_fourcc(*stream.codecpar);
+    opened.width = stream.codecpar->width;
+    opened.height = stream.codecpar->height;
+    opened.codec = stream.codecpar->codec_id;
+    parameters = std::make_shared<const stream_parameters>(stream);
+    return true;
+}
+
+bool stream_reader::open_decoder() {
+    video_stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video_stream < 0)
+        return false;
+    for (unsigned index = 0; index < input->nb_streams; ++index)
+        if (static_cast<int>(index) != video_stream)
+            input->streams[index]->discard = AVDISCARD_ALL;
+    const AVStream& stream = *input->streams[video_stream];
+    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+    if (codec == nullptr)
+        return false;
+    decoder.reset(avcodec_alloc_context3(codec));
+    if (!decoder)
+        throw std::bad_alloc();
+    if (avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0)
+        return false;
+    decoder->pkt_timebase = stream.time_base;
+    // One thread and no frame delay: each packet gives its picture at once.
+    decoder->thread_count = 1;
+    decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    return avcodec_open2(decoder.get(), codec, nullptr) >= 0;
+}
+
+void stream_reader::close() {
+    // Room for the goodbye to the camera, unless a stop cuts it short.
+    start_deadline();
+    decoder.reset();
+    input.reset();
+    video_stream = -1;
+    parameters.reset();
+    opened = stream_facts();
+}
+
+bool stream_reader::read(video_frame& picture, std::vector<encoded_packet>& packets) {
+    packets.clear();
+    if (!is_open())
+        return false;
+    start_deadline();
+    try {
+        while (!must_interrupt()) {
+            if (receive_picture(picture))
+                return true;
+            if (av_read_frame(input.get(), packet.get()) < 0)
+                break;
+            const bool sent = send_packet(*packet, packets);
+            av_packet_unref(packet.get());
+            if (!sent)
+                break;
+        }
+    } catch (const std::invalid_argument&) {
+        // A picture the recorder cannot take: treated as a broken stream.
+    }
+    close();
+    return false;
+}
+
+bool stream_reader::send_packet(const AVPacket& video_packet,
+                                std::vector<encoded_packet>& packets) {
+    if (video_packet.stream_index != video_stream)
+        return true;
+    if (keeping_packets)
+        packets.emplace_back(video_packet, parameters);
+    const int result = avcodec_send_packet(decoder.get(), &video_packet);
+    // A damaged packet is skipped; the read's deadline ends a stream that gives nothing else.
+    return result >= 0 || result == AVERROR_INVALIDDATA || result == AVERROR(EAGAIN);
+}
+
+bool stream_reader::receive_picture(video_frame& picture) {
+    frame_handle decoded = make_frame();
+    if (avcodec_receive_frame(decoder.get(), decoded.get()) < 0)
+        return false;
+    picture = normaliser.normalise(std::move(decoded));
+    return true;
+}
+
+} // namespace media

@@ -1,0 +1,85 @@
+#pragma once
+// Reads one camera's RTSP stream (over TCP) and decodes it picture by picture. Opening and every
+// read are bounded in time, and a stop request from another thread ends either at once, so a
+// dead or frozen camera never holds its thread for long.
+
+#include "media/av_handles.h"
+#include "media/encoded_packet.h"
+#include "media/frame_normaliser.h"
+#include "media/video_frame.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace media {
+
+// What the journal says about an opened stream, with the numbers the recorder has always shown.
+struct stream_facts {
+    double fps = 0.0;
+    // The stream's codec tag, else the first four letters of the codec's name ("h264", "mjpe").
+    uint32_t fourcc = 0;
+    int width = 0;
+    int height = 0;
+    AVCodecID codec = AV_CODEC_ID_NONE;
+};
+
+class stream_reader {
+public:
+    // `timeout` bounds opening and each read; `stop_test`, when given, is asked alongside the
+    // stop flag while the reader waits (on the reading thread).
+    explicit stream_reader(std::chrono::milliseconds timeout, std::function<bool()> stop_test = {});
+    ~stream_reader();
+    stream_reader(const stream_reader&) = delete;
+    stream_reader& operator=(const stream_reader&) = delete;
+
+    // Any thread: makes the current and every later open or read give up at once.
+    void request_stop() { stop_flag.store(true); }
+    bool stop_requested() const;
+
+    // Opens the stream and its decoder; false when the camera cannot be reached, does not answer
+    // in time, has no video or an unknown codec.
+    bool open(const std::string& url);
+    void close();
+    bool is_open() const { return input != nullptr; }
+    const stream_facts& facts() const { return opened; }
+
+    // Keep the packets pictures are decoded from, for a recording that copies the stream.
+    void keep_packets(bool keep) { keeping_packets = keep; }
+
+    // The next picture; false when the stream ended, failed, fell silent for the timeout or a
+    // stop was requested: the reader is then closed. With packets kept, `packets` receives every
+    // video packet read since the previous picture, in stream order.
+    bool read(video_frame& picture, std::vector<encoded_packet>& packets);
+
+private:
+    static int interrupt_callback(void* reader);
+    bool must_interrupt() const;
+    void start_deadline();
+    bool open_decoder();
+    bool receive_picture(video_frame& picture);
+    bool send_packet(const AVPacket& packet, std::vector<encoded_packet>& packets);
+
+    std::chrono::milliseconds timeout;
+    std::function<bool()> stop_test;
+    std::atomic<bool> stop_flag{false};
+    std::chrono::steady_clock::time_point deadline;
+
+    input_context_handle input;
+    codec_context_handle decoder;
+    int video_stream = -1;
+    stream_facts opened;
+    std::shared_ptr<const stream_parameters> parameters;
+    frame_normaliser normaliser;
+    packet_handle packet;
+    bool keeping_packets = false;
+};
+
+// The four-character code the journal shows for a stream with these parameters.
+uint32_t journal_fourcc(const AVCodecParameters& codec);
+
+} // namespace media
