@@ -30,7 +30,8 @@ camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase
 camera_screen::~camera_screen() {
     stop_capture();
     stop_writer();
-    deliver_last_rows();
+    // Events still queued die with the window; the rows they announce do not.
+    write_posted_rows();
     {
         // Frames that came after the last picture was painted were received all the same.
         const std::lock_guard<std::mutex> lock(display_lock);
@@ -40,14 +41,6 @@ camera_screen::~camera_screen() {
     const auto seconds = static_cast<int32_t>(end_time) - static_cast<int32_t>(start_time);
     log_info(frames_received_row(frames_received, seconds));
     log_info(frames_written_row(frames_written));
-}
-
-void camera_screen::deliver_last_rows() {
-    // Rows the threads posted just before they ended would die with the window; the counts are
-    // final already, so only the journal's events are still wanted.
-    Unbind(camera_frame_event, &camera_screen::on_frame, this);
-    Unbind(writer_progress_event, &camera_screen::on_writer_progress, this);
-    ProcessPendingEvents();
 }
 
 void camera_screen::read_subtitle_settings(const wxConfigBase& config) {
@@ -138,12 +131,34 @@ void camera_screen::on_frame(wxThreadEvent&) {
     paint_display_slot();
 }
 
-void camera_screen::on_camera_error(wxThreadEvent& event) {
-    log_error(event.GetString());
+void camera_screen::post_journal_row(bool error, const wxString& text) {
+    {
+        const std::lock_guard<std::mutex> lock(rows_lock);
+        posted_rows.push_back({error, text});
+    }
+    post_camera_event(this, error ? camera_error_event : camera_info_event, text);
 }
 
-void camera_screen::on_camera_info(wxThreadEvent& event) {
-    log_info(event.GetString());
+void camera_screen::write_posted_rows() {
+    std::vector<journal_row> rows;
+    {
+        const std::lock_guard<std::mutex> lock(rows_lock);
+        rows.swap(posted_rows);
+    }
+    for (const journal_row& row : rows) {
+        if (row.error)
+            log_error(row.text);
+        else
+            log_info(row.text);
+    }
+}
+
+void camera_screen::on_camera_error(wxThreadEvent&) {
+    write_posted_rows();
+}
+
+void camera_screen::on_camera_info(wxThreadEvent&) {
+    write_posted_rows();
 }
 
 void camera_screen::on_writer_progress(wxThreadEvent&) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <vector>
 #include <wx/config.h>
 #include <wx/msgqueue.h>
 #include <wx/panel.h>
@@ -33,6 +34,10 @@ public:
     int32_t received_count() const { return frames_received; }
     int32_t written_count() const { return frames_written; }
 
+    // Any thread: a journal row (red when `error`) for the GUI thread to write. Rows still on
+    // their way when the pane closes are written as it closes, never lost.
+    void post_journal_row(bool error, const wxString& text);
+
 private:
     friend class camera_thread;
     friend class writer_thread;
@@ -44,7 +49,6 @@ private:
     void stop_capture();
     void stop_writer();
     // Journals the rows the threads posted before they ended.
-    void deliver_last_rows();
     // Called by each thread's destructor, on whichever thread runs it.
     void capture_ended();
     void writer_ended(int32_t frames_in_files);
@@ -54,6 +58,7 @@ private:
     void on_camera_info(wxThreadEvent& event);
     void on_writer_progress(wxThreadEvent& event);
     void on_writer_error(wxThreadEvent& event);
+    void write_posted_rows();
     void paint_display_slot();
     void take_unseen_frames(); // under display_lock
 
@@ -89,6 +94,14 @@ private:
     bool frame_event_pending = false;             // guarded by display_lock
     std::deque<frame_item> frame_queue;           // guarded by frame_queue_lock
     queue_budget frame_budget{frame_queue_limit}; // guarded by frame_queue_lock
+
+    struct journal_row {
+        bool error;
+        wxString text;
+    };
+    // This screen's own hand-off; never held with another lock.
+    std::mutex rows_lock;
+    std::vector<journal_row> posted_rows; // guarded by rows_lock
 
     int32_t frames_received = 0;
     int32_t frames_written = 0; // guarded by writer_guard once the writer has ended

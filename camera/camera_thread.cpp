@@ -82,7 +82,7 @@ void camera_thread::try_open() {
     next_open_attempt = std::chrono::steady_clock::now() + reopen_interval;
     if (!opened) {
         if (!ever_opened && !failure_reported && !stop_requested())
-            post_camera_event(screen, camera_error_event, camera_failed_row(url));
+            screen->post_journal_row(true, camera_failed_row(url));
         failure_reported = true;
         return;
     }
@@ -90,14 +90,14 @@ void camera_thread::try_open() {
     const media::stream_facts& facts = reader.facts();
     reader.keep_packets(copy_stream && facts.codec == AV_CODEC_ID_H264);
     packets.clear();
-    post_camera_event(screen, camera_info_event,
-                      camera_opened_row(url, facts.fps, facts.fourcc, facts.width, facts.height));
+    screen->post_journal_row(
+        false, camera_opened_row(url, facts.fps, facts.fourcc, facts.width, facts.height));
 }
 
 void camera_thread::on_stream_lost() {
     if (stop_requested())
         return;
-    post_camera_event(screen, camera_error_event, camera_lost_row(url));
+    screen->post_journal_row(true, camera_lost_row(url));
     // The packets of a broken opening cannot continue in the next one.
     packets.clear();
     // The first attempt is made at once: a short glitch costs no more than one reopening. The
@@ -124,7 +124,7 @@ TrackPosition camera_thread::locate_frame() {
     try {
         return numbering.position_for(coord->exchange(sensor_value, coordinate_offset));
     } catch (const std::exception& failure) {
-        post_camera_event(screen, camera_error_event, platform::from_narrow(failure.what()));
+        screen->post_journal_row(true, platform::from_narrow(failure.what()));
         return TrackPosition();
     }
 }
@@ -160,7 +160,7 @@ void camera_thread::queue_for_writer(const media::video_frame& frame,
     if (queued)
         writer_queue->Post(1);
     if (dropped > 0)
-        post_camera_event(screen, camera_error_event, frames_dropped_row(dropped));
+        screen->post_journal_row(true, frames_dropped_row(dropped));
 }
 
 void camera_thread::report_finished_drops(bool finished) {
@@ -170,5 +170,5 @@ void camera_thread::report_finished_drops(bool finished) {
         dropped = screen->frame_budget.take_finished_drops(finished);
     }
     if (dropped > 0)
-        post_camera_event(screen, camera_error_event, frames_dropped_row(dropped));
+        screen->post_journal_row(true, frames_dropped_row(dropped));
 }
