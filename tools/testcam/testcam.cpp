@@ -1,19 +1,22 @@
 // A test camera: a real RTSP server on 127.0.0.1 that serves a moving synthetic picture with
 // the running time and a frame counter drawn into it. The first stdout line is the URL.
 
+#include "camera_picture.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <glib-unix.h>
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
+#include <memory>
 #include <string>
 
 namespace {
 
 const char usage[] =
     "usage: kestrel-testcam [--port N] [--size WxH] [--fps N] [--codec h264|mjpeg]\n"
-    "                       [--path /cam] [--pattern ball]\n"
+    "                       [--path /cam] [--pattern ball|camera|...]\n"
     "\n"
     "Serves rtsp://127.0.0.1:PORT/PATH and prints \"url <that URL>\" as the first line.\n"
     "  --port N     TCP port; 0 (the default) picks a free one\n"
@@ -21,7 +24,8 @@ const char usage[] =
     "  --fps N      frames per second, default 25\n"
     "  --codec C    h264 (x264, default) or mjpeg\n"
     "  --path P     mount path, default /cam\n"
-    "  --pattern P  videotestsrc pattern, default ball (a moving ball on black)\n"
+    "  --pattern P  videotestsrc pattern, default ball (a moving ball on black), or camera:\n"
+    "               a moving fine texture under noise, H.264 at about 6 Mbit/s for 1080p25\n"
     "\n"
     "Signals:\n"
     "  SIGUSR1      stop serving: drop every client and close the listening socket\n"
@@ -76,22 +80,48 @@ bool parse_options(int argc, char** argv, options& opts) {
            !opts.path.empty() && opts.path[0] == '/';
 }
 
+std::string raw_caps(const options& opts) {
+    return "video/x-raw,width=" + std::to_string(opts.width) +
+           ",height=" + std::to_string(opts.height) + ",framerate=" + std::to_string(opts.fps) +
+           "/1";
+}
+
+// The picture before the overlays: a videotestsrc pattern, or the camera-like picture pushed in
+// by camera_picture.
+std::string picture_source(const options& opts) {
+    if (opts.pattern != "camera")
+        return "videotestsrc is-live=true motion=wavy pattern=" + opts.pattern + " ! " +
+               raw_caps(opts);
+    // A late consumer drops old pictures rather than letting them pile up.
+    return std::string("appsrc name=") + camera_picture::source_name() +
+           " is-live=true format=time do-timestamp=true max-buffers=2 leaky-type=downstream "
+           "caps=video/x-raw,format=I420,width=" +
+           std::to_string(opts.width) + ",height=" + std::to_string(opts.height) +
+           ",framerate=" + std::to_string(opts.fps) + "/1";
+}
+
+// About what a 1080p camera sends: a flat test pattern needs far less.
+int h264_bitrate_kbit(const options& opts) {
+    if (opts.pattern != "camera")
+        return 2048;
+    const double pixels = static_cast<double>(opts.width) * opts.height;
+    return static_cast<int>(6000.0 * pixels / (1920.0 * 1080.0) * opts.fps / 25.0) + 1;
+}
+
 std::string launch_line(const options& opts) {
     // Both RTP payloaders take 4:2:0 pictures.
     const std::string source =
-        "videotestsrc is-live=true motion=wavy pattern=" + opts.pattern +
-        " ! video/x-raw,width=" + std::to_string(opts.width) +
-        ",height=" + std::to_string(opts.height) + ",framerate=" + std::to_string(opts.fps) +
-        "/1 ! timeoverlay halignment=left valignment=top font-desc=\"Sans 20\" ! "
+        picture_source(opts) +
+        " ! timeoverlay halignment=left valignment=top font-desc=\"Sans 20\" ! "
         "textoverlay name=counter halignment=right valignment=top font-desc=\"Sans 20\" "
         "text=\"frame 0\" ! videoconvert ! video/x-raw,format=I420 ! ";
     const int keyframe_interval = opts.fps;
-    const std::string encoder = opts.codec == "h264"
-                                    ? "x264enc tune=zerolatency speed-preset=ultrafast "
-                                      "key-int-max=" +
-                                          std::to_string(keyframe_interval) +
-                                          " ! rtph264pay name=pay0 pt=96"
-                                    : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
+    const std::string encoder =
+        opts.codec == "h264" ? "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=" +
+                                   std::to_string(keyframe_interval) +
+                                   " bitrate=" + std::to_string(h264_bitrate_kbit(opts)) +
+                                   " ! rtph264pay name=pay0 pt=96"
+                             : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
     return "( " + source + encoder + " )";
 }
 
@@ -104,8 +134,13 @@ GstPadProbeReturn count_frame(GstPad*, GstPadProbeInfo*, gpointer user_data) {
     return GST_PAD_PROBE_OK;
 }
 
-void on_media_configure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer) {
+void on_media_configure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer data) {
     GstElement* bin = gst_rtsp_media_get_element(media);
+    GstElement* pictures = gst_bin_get_by_name(GST_BIN(bin), camera_picture::source_name());
+    if (pictures) {
+        static_cast<camera_picture*>(data)->attach(pictures);
+        gst_object_unref(pictures);
+    }
     GstElement* overlay = gst_bin_get_by_name(GST_BIN(bin), "counter");
     if (overlay) {
         g_object_set_data_full(G_OBJECT(overlay), "frames", g_new0(guint64, 1), g_free);
@@ -185,7 +220,10 @@ int main(int argc, char** argv) {
     gst_rtsp_media_factory_set_launch(factory, launch_line(opts).c_str());
     // One encoder for every client: a second screen and a reference decoder see the same stream.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
-    g_signal_connect(factory, "media-configure", G_CALLBACK(on_media_configure), nullptr);
+    std::unique_ptr<camera_picture> pictures;
+    if (opts.pattern == "camera")
+        pictures = std::make_unique<camera_picture>(opts.width, opts.height, opts.fps);
+    g_signal_connect(factory, "media-configure", G_CALLBACK(on_media_configure), pictures.get());
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(cam.server);
     gst_rtsp_mount_points_add_factory(mounts, opts.path.c_str(), factory);
     g_object_unref(mounts);
