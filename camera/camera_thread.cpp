@@ -3,7 +3,6 @@
 #include "camera/camera_events.h"
 #include "camera/camera_locks.h"
 #include "camera/camera_screen.h"
-#include "journal/journal.h"
 #include "platform/text.h"
 #include "position/coord_client.h"
 #include "settings/settings_store.h"
