@@ -349,9 +349,12 @@ TEST_F(main_window_commands, an_unreachable_camera_still_gets_its_pane_and_an_er
            {"front_camera_rtsp_address", nowhere},
            {"write_path", home.path()}});
     app_test::send_command(*frame, ID_BOILER_CAMERA);
-    test_support::pump_pending_events();
 
+    // The pane is there before the camera has been tried; the row follows from the capture
+    // thread.
     EXPECT_NE(app_test::camera_pane(*frame, utf8("Котел")), nullptr);
+    EXPECT_TRUE(
+        pump_events_until([&] { return has_row_starting("Не удалось подключить камеру"); }));
     const auto failed = rows_starting("Не удалось подключить камеру");
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_TRUE(failed[0].error);
