@@ -22,7 +22,7 @@
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
-const char kestrel_version[] = "669";
+const char kestrel_version[] = KESTREL_VERSION;
 
 namespace {
 
