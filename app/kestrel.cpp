@@ -13,7 +13,7 @@ void describe_command_line(wxCmdLineParser& parser) {
     parser.SetLogo(wxString::Format(
         "kestrel %s: the on-board video recorder of a railway track-inspection car.\n"
         "Without options it opens its main window; settings live in "
-        "~/Meridian5/config/.kestrel.\n",
+        "~/Meridian5/config/.kestrel.",
         kestrel_version));
     parser.AddSwitch("h", "help", "print this text and exit", wxCMD_LINE_OPTION_HELP);
     parser.AddLongSwitch("version", "print the version and exit");
