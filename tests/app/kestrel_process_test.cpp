@@ -1,5 +1,6 @@
 // The real program started as a child process with its own HOME and locale.
 
+#include "tests/app/close_request.h"
 #include "tests/support/child_process.h"
 #include "tests/support/gui_test.h"
 
@@ -112,10 +113,10 @@ TEST(kestrel_process, a_normal_start_and_shutdown_leave_no_toolkit_warning_on_st
     std::string windows;
     ASSERT_TRUE(test_support::pump_events_until(
         [&] { return !(windows = visible_windows_of(program.pid())).empty(); }, 30s));
-    const std::string main_window = windows.substr(0, windows.find('\n'));
+    const unsigned long main_window = std::stoul(windows.substr(0, windows.find('\n')));
 
-    // The operator closes the window through the window manager, as with its close button.
-    test_support::run_command("xdotool windowactivate --sync " + main_window + " key alt+F4");
+    // The operator clicks the window's close button.
+    ASSERT_TRUE(test_support::send_close_request(main_window));
     EXPECT_EQ(program.wait_for_exit(30s), 0);
     const std::string errors = test_support::read_file_bytes(errors_file);
     EXPECT_EQ(toolkit_warnings(errors), "") << errors;
