@@ -3,9 +3,33 @@
 #include "app/kestrel_frame.h"
 #include "platform/text.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <wx/cmdline.h>
 #include <wx/msgdlg.h>
+
+void describe_command_line(wxCmdLineParser& parser) {
+    parser.SetLogo(wxString::Format(
+        "kestrel %s: the on-board video recorder of a railway track-inspection car.\n"
+        "Without options it opens its main window; settings live in "
+        "~/Meridian5/config/.kestrel.",
+        kestrel_version));
+    parser.AddSwitch("h", "help", "print this text and exit", wxCMD_LINE_OPTION_HELP);
+    parser.AddLongSwitch("version", "print the version and exit");
+}
+
+bool answer_command_line(const wxCmdLineParser& parser, const int parse_result) {
+    if (parse_result == -1) {
+        std::fputs(parser.GetUsageString().utf8_str(), stdout);
+        return true;
+    }
+    if (parse_result == 0 && parser.FoundSwitch("version") == wxCMD_SWITCH_ON) {
+        std::printf("kestrel %s\n", kestrel_version);
+        return true;
+    }
+    return false;
+}
 
 kestrel_frame* start_main_window() {
     try {
@@ -25,10 +49,32 @@ kestrel_frame* start_main_window() {
 
 bool kestrel::OnInit() {
     wxHandleFatalExceptions(false);
+    if (!wxApp::OnInit())
+        return false;
+    if (answered_command_line)
+        return true;
     frame = start_main_window();
     // Without its main window the program has nothing to show: end instead of running on
     // invisibly.
     return frame != nullptr;
+}
+
+int kestrel::OnRun() {
+    return answered_command_line ? EXIT_SUCCESS : wxApp::OnRun();
+}
+
+void kestrel::OnInitCmdLine(wxCmdLineParser& parser) {
+    describe_command_line(parser);
+}
+
+bool kestrel::OnCmdLineParsed(wxCmdLineParser& parser) {
+    answered_command_line = answer_command_line(parser, 0);
+    return true;
+}
+
+bool kestrel::OnCmdLineHelp(wxCmdLineParser& parser) {
+    answered_command_line = answer_command_line(parser, -1);
+    return true;
 }
 
 void kestrel::OnUnhandledException() {

@@ -22,7 +22,7 @@
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
-const char kestrel_version[] = "669";
+const char kestrel_version[] = KESTREL_VERSION;
 
 namespace {
 
@@ -264,8 +264,11 @@ void kestrel_frame::prepare_journal_folder() {
 void kestrel_frame::open_journal() {
     // The docking manager sizes the pane once, from the window's size at that moment, and
     // keeps that size; the window is maximised only once shown, so it takes the screen's size
-    // first rather than the toolkit's small default.
-    SetSize(wxGetClientDisplayRect().GetSize());
+    // first rather than the toolkit's small default. Setting the client size, not the outer
+    // size, also makes GTK show the window straight at that size: the toolkit's deferred first
+    // show lays the window out at a 2x1 placeholder, where the menu bar cannot fit its menus
+    // (a Gtk-CRITICAL from gtk_distribute_natural_allocation on every start).
+    SetClientSize(wxGetClientDisplayRect().GetSize());
     journal = new log_viewer(this, log_file);
     // An HTML window alone asks for a single line: give the pane room for several rows.
     aui_manager.AddPane(

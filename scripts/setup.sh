@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs everything Kestrel needs to build, test and run on Debian 12.
+# Installs everything Kestrel needs to build, test, package and run on Debian 12.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-tools
   libgstrtspserver-1.0-dev socat clang libclang-rt-14-dev python3
+  dpkg-dev file help2man lintian desktop-file-utils libx11-dev
 )
 
 missing=()

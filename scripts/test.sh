@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up on Debian 12 and runs every test headless: the normal build, the
-# AddressSanitizer + UBSan build, the ThreadSanitizer build of the threaded parts, and a short
-# run of each fuzz target.
+# AddressSanitizer + UBSan build, the ThreadSanitizer build of the threaded parts, a short
+# run of each fuzz target, and the check of the Debian package built from the normal build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -55,5 +55,12 @@ for target in build/fuzz/tests/fuzz/fuzz_*; do
     status=1
   fi
 done
+# The package counts as one test: built, unpacked and checked, linted.
+if scripts/package.sh && python3 tests/package/package_test.py build/package/kestrel_*.deb; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  status=1
+fi
 echo "all builds: $passed passed, $failed failed"
 exit $status

@@ -1,5 +1,6 @@
 // The real program started as a child process with its own HOME and locale.
 
+#include "tests/app/close_request.h"
 #include "tests/support/child_process.h"
 #include "tests/support/gui_test.h"
 
@@ -7,7 +8,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -38,6 +42,84 @@ std::string wait_for_journal_row(const fs::path& log, const std::string& text) {
 std::string windows_of(pid_t pid, const std::string& title_pattern) {
     return test_support::run_command("xdotool search --all --pid " + std::to_string(pid) +
                                      " --name '" + title_pattern + "' 2>/dev/null");
+}
+
+// The ids of the child's windows that are on screen.
+std::string visible_windows_of(pid_t pid) {
+    return test_support::run_command("xdotool search --all --onlyvisible --pid " +
+                                     std::to_string(pid) + " '' 2>/dev/null");
+}
+
+// What the child prints on standard output up to its end or its first empty line.
+std::string all_output(test_support::child_process& program) {
+    std::string text;
+    for (std::string line = program.read_line(); !line.empty(); line = program.read_line())
+        text += line + "\n";
+    return text;
+}
+
+// The lines GLib-based toolkits print for their warnings and assertion failures, e.g.
+// "(kestrel:123): Gtk-CRITICAL **: 10:00:00.000: gtk_...: assertion '...' failed".
+std::string toolkit_warnings(const std::string& errors) {
+    std::string found;
+    std::istringstream lines(errors);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("-CRITICAL **") != std::string::npos ||
+            line.find("-WARNING **") != std::string::npos)
+            found += line + "\n";
+    return found;
+}
+
+// No display at all, as over ssh: the answers must not need one.
+const std::vector<std::pair<std::string, std::string>> no_display{{"DISPLAY", ""},
+                                                                  {"WAYLAND_DISPLAY", ""}};
+
+TEST(kestrel_process, version_and_help_answer_on_stdout_without_a_display) {
+    test_support::child_process version(KESTREL_EXECUTABLE, {"--version"}, no_display,
+                                        {true, false});
+    EXPECT_EQ(all_output(version), "kestrel " KESTREL_VERSION "\n");
+    EXPECT_EQ(version.wait_for_exit(30s), 0);
+
+    for (const char* const option : {"--help", "-h"}) {
+        test_support::child_process help(KESTREL_EXECUTABLE, {option}, no_display, {true, false});
+        const std::string text = all_output(help);
+        EXPECT_NE(text.find("Usage: kestrel"), std::string::npos) << text;
+        EXPECT_NE(text.find("--version"), std::string::npos) << text;
+        EXPECT_EQ(help.wait_for_exit(30s), 0) << option;
+    }
+}
+
+TEST(kestrel_process, an_unknown_option_is_refused_and_no_window_opens) {
+    test_support::temporary_home home;
+    test_support::child_process program(KESTREL_EXECUTABLE, {"--record-all"},
+                                        {{"HOME", home.path()}}, {true, true});
+    EXPECT_EQ(all_output(program), "");
+    const std::optional<int> code = program.wait_for_exit(30s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_GT(*code, 0);
+    EXPECT_FALSE(fs::exists(fs::path(home.path()) / "Meridian5"));
+}
+
+TEST(kestrel_process, a_normal_start_and_shutdown_leave_no_toolkit_warning_on_stderr) {
+    test_support::temporary_home home;
+    const std::string errors_file = home.path() + "/stderr.txt";
+    // The shell replaces itself with the program, so the child is the program itself.
+    test_support::child_process program(
+        "/bin/sh", {"-c", "exec \"$0\" 2>\"$1\"", KESTREL_EXECUTABLE, errors_file},
+        {{"HOME", home.path()}});
+    // The coordinate server's row is the last of the start; nothing listens on its port here.
+    wait_for_journal_row(fs::path(home.path()) / "Meridian5" / "log",
+                         u8"соединиться с сервером координат");
+    std::string windows;
+    ASSERT_TRUE(test_support::pump_events_until(
+        [&] { return !(windows = visible_windows_of(program.pid())).empty(); }, 30s));
+    const unsigned long main_window = std::stoul(windows.substr(0, windows.find('\n')));
+
+    // The operator clicks the window's close button.
+    ASSERT_TRUE(test_support::send_close_request(main_window));
+    EXPECT_EQ(program.wait_for_exit(30s), 0);
+    const std::string errors = test_support::read_file_bytes(errors_file);
+    EXPECT_EQ(toolkit_warnings(errors), "") << errors;
 }
 
 TEST(kestrel_process,
