@@ -55,8 +55,8 @@ void subtitle_burner::draw(cv::Mat& strip, const wxString& text, cv::Point origi
         const std::unique_ptr<wxGraphicsContext> context(wxGraphicsContext::Create(image));
         context->SetFont(font, colour);
         context->DrawText(text, origin.x, origin.y);
-    } // the context writes its drawing back into the image as it ends
-    image_pixels.copyTo(strip);
+    } // the context writes its drawing back into the image as it ends, into a new buffer
+    cv::Mat(strip.rows, strip.cols, CV_8UC3, image.GetData()).copyTo(strip);
 }
 
 void subtitle_burner::burn(cv::Mat& picture, const wxString& text) {
