@@ -42,8 +42,8 @@ cv::Rect subtitle_burner::text_strip(const wxString& text, cv::Size picture,
     const text_size size = measure(font, colour, text);
     const int text_width = static_cast<int>(size.width + 1);
     const int text_height = static_cast<int>(size.height + 0.5);
-    wanted = cv::Rect(10, subtitle_top(position, picture.height, text_height), text_width,
-                      text_height);
+    wanted =
+        cv::Rect(10, subtitle_top(position, picture.height, text_height), text_width, text_height);
     return wanted & cv::Rect(cv::Point(0, 0), picture);
 }
 
@@ -99,8 +99,8 @@ media::video_frame subtitle_burner::burn(const media::video_frame& picture, cons
         const cv::Rect area(strip.x >> shift, strip.y >> shift, strip.width >> shift,
                             strip.height >> shift);
         const cv::Size size = media::plane_size(index, copy->width, copy->height);
-        return cv::Mat(size, CV_8UC1, copy->data[index], static_cast<size_t>(copy->linesize[index]))(
-            area);
+        return cv::Mat(size, CV_8UC1, copy->data[index],
+                       static_cast<size_t>(copy->linesize[index]))(area);
     };
     for (int index = 0; index < 3; ++index) {
         cv::Mat packed = packed_plane(index);

@@ -50,9 +50,9 @@ void configure(AVCodecContext& context, const AVCodec& codec, const encoder_choi
     // Slice threads grow MJPEG files by a sixth to two thirds; the two cameras keep both cores
     // busy anyway.
     context.thread_count = 1;
-    const double bitrate = std::min(choice.bitrate_scale * encoded_video_file::frames_per_second *
-                                        width * height,
-                                    double(INT_MAX) / 2);
+    const double bitrate =
+        std::min(choice.bitrate_scale * encoded_video_file::frames_per_second * width * height,
+                 double(INT_MAX) / 2);
     const int64_t allowed = std::min<int64_t>(int64_t(bitrate * 2 + 0.5), INT_MAX);
     context.bit_rate = allowed;
     context.bit_rate_tolerance = static_cast<int>(allowed);

@@ -13,4 +13,3 @@ uint32_t codec_fourcc(const wxString& codec);
 // Whether frames of this code can be recorded into AVI files here. HEVC cannot: AVI has no
 // tag for it and the review pane cannot play it.
 bool codec_fits_avi(uint32_t fourcc);
-

@@ -12,8 +12,8 @@ video_file_writer_avi::video_file_writer_avi(const wxString& codec, const wxStri
 
 bool video_file_writer_avi::open(const wxString& write_path) {
     if (fourcc == 0) {
-        log_error(wxString::Format(
-            wxString::FromUTF8("Неизвестный кодек %s: запись с кодеком %s"), codec, default_codec));
+        log_error(wxString::Format(wxString::FromUTF8("Неизвестный кодек %s: запись с кодеком %s"),
+                                   codec, default_codec));
         codec = default_codec;
         fourcc = codec_fourcc(codec);
     }

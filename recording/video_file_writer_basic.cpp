@@ -16,7 +16,8 @@ void video_file_writer_basic::set_failure(const wxString& text) {
 
 void video_file_writer_basic::note_written(const wxString& file) {
     if (failing)
-        rows.push_back({false, wxString::Format(wxString::FromUTF8("Запись возобновлена [%s]"), file)});
+        rows.push_back(
+            {false, wxString::Format(wxString::FromUTF8("Запись возобновлена [%s]"), file)});
     failing = false;
 }
 

@@ -55,8 +55,8 @@ TrackPosition position_of(int frame) {
 }
 
 // Records a trip of `count` frames into `folder`, from opening to the last file closed.
-using trip_function =
-    std::function<void(const std::vector<media::video_frame>& frames, int count, const fs::path& folder)>;
+using trip_function = std::function<void(const std::vector<media::video_frame>& frames, int count,
+                                         const fs::path& folder)>;
 
 struct measured {
     double writer_fps;
@@ -72,8 +72,8 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-double seconds_of(const trip_function& trip, const std::vector<media::video_frame>& frames, int count,
-                  const fs::path& folder) {
+double seconds_of(const trip_function& trip, const std::vector<media::video_frame>& frames,
+                  int count, const fs::path& folder) {
     fs::create_directories(folder);
     const double start = processor_seconds();
     trip(frames, count, folder);

@@ -122,11 +122,12 @@ std::vector<index_frame> parse_index(const std::string& index_path) {
 
 probed_video probe_video(const std::string& file) {
     int status = 0;
-    const std::string output = run_command(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=codec_name,codec_tag_string,width,height,nb_read_frames -of default=noprint_wrappers=1 " +
-            shell_quote(file),
-        &status);
+    const std::string output =
+        run_command("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                    "stream=codec_name,codec_tag_string,width,height,nb_read_frames -of "
+                    "default=noprint_wrappers=1 " +
+                        shell_quote(file),
+                    &status);
     probed_video video;
     if (status != 0) {
         ADD_FAILURE() << "ffprobe cannot read " << file << ": " << output;

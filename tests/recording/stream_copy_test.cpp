@@ -146,9 +146,9 @@ TEST(StreamCopy, FilesStartAndSplitAtKeyFramesAndTheIndexIsExact) {
         // One set in the file's header, one more before the key frame in the stream.
         EXPECT_GE(parameter_sets_in(file), 2) << name;
     }
-    EXPECT_EQ(scratch_folder::entries(trip),
-              (std::vector<std::string>{"123456-1_0001_км.avi", "123456-1_0002_км.avi",
-                                        "data.idx"}));
+    EXPECT_EQ(
+        scratch_folder::entries(trip),
+        (std::vector<std::string>{"123456-1_0001_км.avi", "123456-1_0002_км.avi", "data.idx"}));
 }
 
 TEST(StreamCopy, FramesWithoutPacketsAreEncodedAndAReopenedStreamStartsAFile) {
@@ -161,8 +161,8 @@ TEST(StreamCopy, FramesWithoutPacketsAreEncodedAndAReopenedStreamStartsAFile) {
             "h264", "Cam", wxString::FromUTF8("Вся поездка"));
         ASSERT_TRUE(writer->open(folder.wx_path()));
         for (int i = 0; i < 4; ++i)
-            written += writer->write_copied(camera_like_frame(width, height, i),
-                                            {first_opening[i]}, at(i, 1));
+            written += writer->write_copied(camera_like_frame(width, height, i), {first_opening[i]},
+                                            at(i, 1));
         for (int i = 0; i < 4; ++i)
             written += writer->write_copied(camera_like_frame(width, height, i),
                                             {second_opening[i]}, at(4 + i, 1));
