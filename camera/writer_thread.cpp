@@ -45,7 +45,8 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
 }
 
 writer_thread::~writer_thread() {
-    note_written(writer->close());
+    // The screen takes the final count from writer_ended, not from progress events.
+    frames_written += static_cast<int32_t>(writer->close());
     post_writer_rows();
     batch.clear();
     // Released before the screen hears of the end: when the screen's destructor returns, the
