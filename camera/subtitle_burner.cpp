@@ -73,9 +73,11 @@ void subtitle_burner::burn(cv::Mat& picture, const wxString& text) {
 
 media::video_frame subtitle_burner::burn(const media::video_frame& picture, const wxString& text,
                                          bool full_range) {
+    if (picture.empty())
+        return picture;
     media::frame_handle copy = picture.copy_in_range(full_range);
     cv::Rect wanted;
-    cv::Rect strip = text.empty() || picture.empty()
+    cv::Rect strip = text.empty()
                          ? cv::Rect()
                          : text_strip(text, cv::Size(picture.width(), picture.height()), wanted);
     if (strip.empty())
