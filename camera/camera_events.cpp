@@ -4,7 +4,6 @@ wxDEFINE_EVENT(camera_frame_event, wxThreadEvent);
 wxDEFINE_EVENT(camera_error_event, wxThreadEvent);
 wxDEFINE_EVENT(camera_info_event, wxThreadEvent);
 wxDEFINE_EVENT(writer_progress_event, wxThreadEvent);
-wxDEFINE_EVENT(writer_error_event, wxThreadEvent);
 
 void post_camera_event(wxEvtHandler* target, wxEventType type, const wxString& text) {
     wxThreadEvent event(type, wxID_ANY);

@@ -12,8 +12,6 @@ wxDECLARE_EVENT(camera_error_event, wxThreadEvent);
 wxDECLARE_EVENT(camera_info_event, wxThreadEvent);
 // One frame reached a file.
 wxDECLARE_EVENT(writer_progress_event, wxThreadEvent);
-// Text for a red journal row: the file writer started failing.
-wxDECLARE_EVENT(writer_error_event, wxThreadEvent);
 
 // Queues an event of that type with that text to the handler; any thread.
 void post_camera_event(wxEvtHandler* target, wxEventType type, const wxString& text = wxString());

@@ -21,7 +21,6 @@ camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase
     Bind(camera_error_event, &camera_screen::on_camera_error, this);
     Bind(camera_info_event, &camera_screen::on_camera_info, this);
     Bind(writer_progress_event, &camera_screen::on_writer_progress, this);
-    Bind(writer_error_event, &camera_screen::on_writer_error, this);
     read_subtitle_settings(*config);
     start_threads(coord, *config, camera_name);
     start_time = wxGetUTCTime();
@@ -165,9 +164,6 @@ void camera_screen::on_writer_progress(wxThreadEvent&) {
     ++frames_written;
 }
 
-void camera_screen::on_writer_error(wxThreadEvent& event) {
-    log_error(event.GetString());
-}
 
 void camera_screen::paint_display_slot() {
     wxClientDC dc(this);

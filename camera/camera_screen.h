@@ -57,7 +57,6 @@ private:
     void on_camera_error(wxThreadEvent& event);
     void on_camera_info(wxThreadEvent& event);
     void on_writer_progress(wxThreadEvent& event);
-    void on_writer_error(wxThreadEvent& event);
     void write_posted_rows();
     void paint_display_slot();
     void take_unseen_frames(); // under display_lock

@@ -3,6 +3,8 @@
 // and colour and draws through a graphics context over a plain image (cairo and pango with the
 // thread's own font map), so nothing is shared with the GUI thread's drawing.
 
+#include "media/video_frame.h"
+
 #include <opencv2/core/mat.hpp>
 #include <string>
 #include <wx/colour.h>
@@ -31,8 +33,17 @@ public:
     // Draws the text onto the 8-bit RGB picture in place: at x 10, with its top 10 pixels below
     // the top or 10 pixels above the bottom.
     void burn(cv::Mat& picture, const wxString& text);
+    // The same on a 4:2:0 picture, which stays unchanged: returns a private copy in full or
+    // video range with the text drawn on it. Only the strip under the text goes through RGB.
+    media::video_frame burn(const media::video_frame& picture, const wxString& text,
+                            bool full_range);
 
 private:
+    // Where the text goes on a picture of that many rows, cut to the picture.
+    cv::Rect text_strip(const wxString& text, cv::Size picture, cv::Rect& wanted) const;
+    // Draws the text onto the RGB strip; `origin` is the text's corner relative to the strip.
+    void draw(cv::Mat& strip, const wxString& text, cv::Point origin) const;
+
     wxFont font;
     wxColour colour;
     int position;

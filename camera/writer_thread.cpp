@@ -4,12 +4,18 @@
 #include "camera/camera_locks.h"
 #include "camera/camera_screen.h"
 #include "journal/journal.h"
+#include "media/large_buffers.h"
 #include "recording/video_file_writer_avi.h"
 #include "recording/video_file_writer_jpeg.h"
 #include "recording/video_file_writer_png.h"
 #include "settings/settings_store.h"
 
 namespace {
+
+// What a write_format value really records: anything but the two image formats is AVI.
+wxString recorded_format(const wxString& format) {
+    return format == "PNG" || format == "JPEG" ? format : wxString("AVI");
+}
 
 std::shared_ptr<video_file_writer_basic>
 make_file_writer(const wxConfigBase& config, const wxString& camera_name, const wxString& format) {
@@ -31,14 +37,20 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
                              const subtitle_style& subtitles)
     : wxThread(wxTHREAD_DETACHED), screen(screen), writer_queue(writer_queue), subtitles(subtitles),
       burner(subtitles) {
+    // Recording frees a picture-sized buffer or two every frame while the index grows.
+    media::map_large_buffers_directly();
     const wxString format = read_text(config, "write_format");
-    log_info(wxString::Format(wxString::FromUTF8("Формат записи: %s"), format));
-    writer = make_file_writer(config, camera_name, format);
+    if (recorded_format(format) != format)
+        log_error(wxString::Format(wxString::FromUTF8("Неизвестный формат записи: %s"), format));
+    log_info(wxString::Format(wxString::FromUTF8("Формат записи: %s"), recorded_format(format)));
+    writer = make_file_writer(config, camera_name, recorded_format(format));
     writer->open(read_text(config, "write_path"));
 }
 
 writer_thread::~writer_thread() {
-    writer->close();
+    // The screen takes the final count from writer_ended, not from progress events.
+    frames_written += static_cast<int32_t>(writer->close());
+    post_writer_rows();
     batch.clear();
     // Released before the screen hears of the end: when the screen's destructor returns, the
     // video file is finished and the trip's index is saved.
@@ -65,7 +77,7 @@ void writer_thread::take_queued_frames() {
     auto& queue = screen->frame_queue;
     while (!queue.empty()) {
         const frame_item& front = queue.front();
-        screen->frame_budget.release(front.picture.bytes());
+        screen->frame_budget.release(front.bytes());
         batch.push_back(std::move(queue.front()));
         queue.pop_front();
     }
@@ -78,22 +90,30 @@ void writer_thread::write_batch() {
     }
 }
 
-void writer_thread::write_one(frame_item& item) {
-    // The decoded picture is shared with the live view: the subtitle goes on a copy.
-    item.picture.to_rgb(rgb);
-    if (subtitles.enabled)
-        burner.burn(rgb, item.position.expand(wxString(subtitles.format)));
-    note_write_result(writer->write(rgb, item.position));
+void writer_thread::write_one(const frame_item& item) {
+    if (!item.packets.empty()) {
+        note_written(writer->write_copied(item.picture, item.packets, item.position));
+    } else if (subtitles.enabled) {
+        // The decoded picture is shared with the live view: the subtitle goes on a copy, made
+        // in the range the file's encoder takes.
+        const media::video_frame burned =
+            burner.burn(item.picture, item.position.expand(wxString(subtitles.format)),
+                        writer->wants_full_range());
+        note_written(writer->write(burned, item.position));
+    } else {
+        note_written(writer->write(item.picture, item.position));
+    }
+    post_writer_rows();
 }
 
-void writer_thread::note_write_result(bool written) {
-    if (written) {
+void writer_thread::note_written(std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
         ++frames_written;
-        writer_failing = false;
         post_camera_event(screen, writer_progress_event);
-        return;
     }
-    if (!writer_failing)
-        post_camera_event(screen, writer_error_event, writer->failure());
-    writer_failing = true;
+}
+
+void writer_thread::post_writer_rows() {
+    for (const writer_row& row : writer->take_rows())
+        screen->post_journal_row(row.failure, row.text);
 }

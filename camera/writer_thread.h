@@ -6,6 +6,7 @@
 #include "camera/frame_item.h"
 #include "camera/subtitle_burner.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -31,8 +32,11 @@ private:
 
     void take_queued_frames();
     void write_batch();
-    void write_one(frame_item& item);
-    void note_write_result(bool written);
+    void write_one(const frame_item& item);
+    // Counts the frames that reached a file and tells the screen of each.
+    void note_written(std::size_t frames);
+    // The file writer's failure and recovery rows, to the screen's journal.
+    void post_writer_rows();
 
     std::shared_ptr<video_file_writer_basic> writer;
     camera_screen* screen;
@@ -40,9 +44,5 @@ private:
     wxMessageQueue<uint64_t>* writer_queue;
     subtitle_style subtitles;
     subtitle_burner burner;
-    // Kept between frames so that a steady stream does not allocate per frame.
-    cv::Mat rgb;
     int32_t frames_written = 0;
-    // A failing writer is reported once per run of failures, not once per frame.
-    bool writer_failing = false;
 };

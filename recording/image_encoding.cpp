@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <system_error>
 
 const std::vector<int>& png_parameters() {
@@ -19,9 +18,8 @@ const std::vector<int>& jpeg_parameters() {
     return parameters;
 }
 
-bool encode_picture(const cv::Mat& rgb, const char* extension, const std::vector<int>& parameters,
-                    cv::Mat& bgr, std::vector<unsigned char>& bytes) {
-    cv::cvtColor(rgb, bgr, cv::COLOR_RGB2BGR);
+bool encode_picture(const cv::Mat& bgr, const char* extension, const std::vector<int>& parameters,
+                    std::vector<unsigned char>& bytes) {
     return cv::imencode(extension, bgr, bytes, parameters);
 }
 

@@ -10,10 +10,9 @@
 const std::vector<int>& png_parameters();
 const std::vector<int>& jpeg_parameters();
 
-// Encodes an 8-bit RGB picture (".png" or ".jpeg") into `bytes`; `bgr` is scratch space kept by
-// the caller so that a steady stream of frames does not allocate per frame.
-bool encode_picture(const cv::Mat& rgb, const char* extension, const std::vector<int>& parameters,
-                    cv::Mat& bgr, std::vector<unsigned char>& bytes);
+// Encodes an 8-bit BGR picture (".png" or ".jpeg") into `bytes`.
+bool encode_picture(const cv::Mat& bgr, const char* extension, const std::vector<int>& parameters,
+                    std::vector<unsigned char>& bytes);
 
 // Writes the bytes as the whole file; false when any part of it failed (disk full, no folder),
 // and then no part of the file is left behind.

@@ -1,6 +1,9 @@
 #pragma once
-// Records a trip as AVI video files, split into several files by a policy tied to the track.
+// Records a trip as AVI video files, split into several files by a policy tied to the track:
+// pictures encoded here, or the camera's own H.264 packets copied as they came.
 
+#include "media/copied_video_file.h"
+#include "media/encoded_video_file.h"
 #include "recording/frame_index.h"
 #include "recording/split_policy.h"
 #include "recording/trip_folder.h"
@@ -8,7 +11,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <opencv2/videoio.hpp>
+#include <deque>
+#include <optional>
 #include <wx/filename.h>
 
 class video_file_writer_avi final : public video_file_writer_basic {
@@ -18,28 +22,42 @@ public:
                           const wxString& policy);
 
     bool open(const wxString& write_path) override;
-    void close() override;
-    bool write(const cv::Mat& picture, const TrackPosition& position) override;
+    std::size_t close() override;
+    std::size_t write(const media::video_frame& picture, const TrackPosition& position) override;
+    std::size_t write_copied(const media::video_frame& picture,
+                             const std::vector<media::encoded_packet>& packets,
+                             const TrackPosition& position) override;
+    bool wants_full_range() const override;
 
     void set_index_save_interval(std::chrono::milliseconds interval) {
         index.set_save_interval(interval);
     }
 
 private:
-    bool start_file(const cv::Mat& picture, const TrackPosition& position);
-    void finish_file();
+    bool start_encoded_file(const media::video_frame& picture, const TrackPosition& position);
+    bool start_copied_file(const media::encoded_packet& first, const TrackPosition& position);
+    // Names the next file after `position`; false while a failing disk is not to be tried.
+    bool name_next_file(const TrackPosition& position);
+    void file_started();
+    std::size_t finish_file();
+    void file_failed();
+    // Lists the oldest `count` frames handed to the encoder: they are in the file now.
+    std::size_t index_encoded(std::size_t count);
+    bool file_open() const { return encoded.has_value() || copied.has_value(); }
 
     wxString codec;
+    uint32_t fourcc = 0;
     wxString camera_name;
     wxFileName target;
-    cv::VideoWriter video;
+    std::optional<media::encoded_video_file> encoded;
+    std::optional<media::copied_video_file> copied;
     FrameIndex index;
     TrackPosition last;
     uint64_t frames_in_file = 0;
     split_policy policy;
-    // The video library silently drops frames of any other size than the file was opened with.
-    cv::Size file_size;
     trip_file_names names;
-    // Kept between frames so that a steady stream does not allocate per frame.
-    cv::Mat bgr;
+    // Frames the encoder holds, oldest first, waiting for their packets to reach the file.
+    std::deque<TrackPosition> held_by_encoder;
+    // A copied file splits at the first key frame after the policy asked for it.
+    bool split_waiting = false;
 };

@@ -2,29 +2,71 @@
 // What the writer thread hands its frames to: a video writer or an image writer. Each
 // records one trip into one trip folder of its own.
 
+#include "media/encoded_packet.h"
+#include "media/video_frame.h"
 #include "position/track_position.h"
 
-#include <opencv2/core/mat.hpp>
+#include <chrono>
+#include <cstddef>
+#include <vector>
 #include <wx/string.h>
+
+// A journal row a writer asks for: the start of a failure episode (red) or its end (blue).
+struct writer_row {
+    bool failure = false;
+    wxString text;
+};
 
 class video_file_writer_basic {
 public:
+    // While files cannot be written, a new file is tried at most this often.
+    static constexpr std::chrono::milliseconds default_retry_interval{5000};
+
     // Makes the trip folder under write_path. GUI thread; journals its own failure.
     // False when the trip folder could not be made.
     virtual bool open(const wxString& write_path) = 0;
-    // Finishes the current video file; the image writers have nothing to finish.
-    virtual void close() = 0;
-    // One 8-bit RGB picture with its position. True when the frame reached a file; false when
-    // it was dropped, and then failure() tells why.
-    virtual bool write(const cv::Mat& picture, const TrackPosition& position) = 0;
+    // Finishes the current video file. Returns how many frames reached the file only now
+    // (an encoder that held some back); the image writers have nothing to finish.
+    virtual std::size_t close() = 0;
+    // One picture with its position. Returns how many frames reached a file with this call:
+    // 0 when the frame was dropped (failure() then tells why), usually 1, more when an encoder
+    // hands on frames it held back.
+    virtual std::size_t write(const media::video_frame& picture, const TrackPosition& position) = 0;
+    // The same frame as the camera's own packets, for a recording that copies the stream;
+    // writers that cannot copy record the picture.
+    virtual std::size_t write_copied(const media::video_frame& picture,
+                                     const std::vector<media::encoded_packet>& packets,
+                                     const TrackPosition& position) {
+        (void)packets;
+        return write(picture, position);
+    }
+    // Whether pictures reach this writer best in full range (JPEG levels), so that whoever
+    // makes a private copy of a picture makes it in that range.
+    virtual bool wants_full_range() const { return false; }
 
     // The text of the last failure, ready for a journal row.
     const wxString& failure() const { return last_failure; }
+    // The journal rows asked for since the last call.
+    std::vector<writer_row> take_rows();
+
+    void set_retry_interval(std::chrono::milliseconds interval) { retry_interval = interval; }
 
 protected:
     ~video_file_writer_basic() = default;
-    void set_failure(const wxString& text) { last_failure = text; }
+    // A file could not be written: the first failure of an episode asks for a red row.
+    void set_failure(const wxString& text);
+    // A frame reached `file`: ends a failure episode with a blue row.
+    void note_written(const wxString& file);
+    // Whether to try a file now: always while all is well, at most every retry interval while
+    // failing, so that a full disk is not hammered with every frame.
+    bool may_try() const;
 
 private:
+    using clock = std::chrono::steady_clock;
+
     wxString last_failure;
+    std::vector<writer_row> rows;
+    bool failing = false;
+    clock::time_point failed_at;
+    std::chrono::milliseconds retry_interval = default_retry_interval;
 };

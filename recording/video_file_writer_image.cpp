@@ -14,18 +14,24 @@ bool video_file_writer_image::open(const wxString& write_path) {
     return true;
 }
 
-bool video_file_writer_image::write(const cv::Mat& picture, const TrackPosition& position) {
+std::size_t video_file_writer_image::write(const media::video_frame& picture,
+                                           const TrackPosition& position) {
+    if (!may_try())
+        return 0;
     const wxString wanted = clean_file_name(position.expand(name_template) + extension());
     target.SetFullName(names.free_name(target, wanted));
-    const bool saved = picture.type() == CV_8UC3 && !picture.empty() &&
-                       encode_picture(picture, extension(), encoder_parameters(), bgr, encoded) &&
+    if (!picture.empty())
+        picture.to_bgr(bgr);
+    const bool saved = !picture.empty() &&
+                       encode_picture(bgr, extension(), encoder_parameters(), encoded) &&
                        write_whole_file(native_path(target.GetFullPath()), encoded);
     if (!saved) {
         set_failure(wxString::Format(wxString::FromUTF8("Не удается сохранить изображение [%s]"),
                                      target.GetFullPath()));
-        return false;
+        return 0;
     }
     names.take(target.GetFullName());
     index.add(target.GetFullName(), 0, position);
-    return true;
+    note_written(target.GetFullPath());
+    return 1;
 }

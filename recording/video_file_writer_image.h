@@ -7,6 +7,7 @@
 #include "recording/video_file_writer_basic.h"
 
 #include <chrono>
+#include <opencv2/core/mat.hpp>
 #include <vector>
 #include <wx/filename.h>
 
@@ -14,8 +15,8 @@ class video_file_writer_image : public video_file_writer_basic {
 public:
     bool open(const wxString& write_path) override;
     // Every image is finished when written: nothing to do.
-    void close() override {}
-    bool write(const cv::Mat& picture, const TrackPosition& position) override;
+    std::size_t close() override { return 0; }
+    std::size_t write(const media::video_frame& picture, const TrackPosition& position) override;
 
     void set_index_save_interval(std::chrono::milliseconds interval) {
         index.set_save_interval(interval);

@@ -7,6 +7,7 @@
 // rate. Writer and bare loop take turns, and the median run of each counts.
 // Last line: ratio=<worst writer/bare>.
 
+#include "media/encoded_video_file.h"
 #include "recording/codec_table.h"
 #include "recording/image_encoding.h"
 #include "recording/video_file_writer_avi.h"
@@ -21,8 +22,6 @@
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -56,8 +55,8 @@ TrackPosition position_of(int frame) {
 }
 
 // Records a trip of `count` frames into `folder`, from opening to the last file closed.
-using trip_function =
-    std::function<void(const std::vector<cv::Mat>& frames, int count, const fs::path& folder)>;
+using trip_function = std::function<void(const std::vector<media::video_frame>& frames, int count,
+                                         const fs::path& folder)>;
 
 struct measured {
     double writer_fps;
@@ -73,8 +72,8 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-double seconds_of(const trip_function& trip, const std::vector<cv::Mat>& frames, int count,
-                  const fs::path& folder) {
+double seconds_of(const trip_function& trip, const std::vector<media::video_frame>& frames,
+                  int count, const fs::path& folder) {
     fs::create_directories(folder);
     const double start = processor_seconds();
     trip(frames, count, folder);
@@ -83,7 +82,7 @@ double seconds_of(const trip_function& trip, const std::vector<cv::Mat>& frames,
     return seconds;
 }
 
-measured measure(const std::vector<cv::Mat>& frames, const fs::path& scratch,
+measured measure(const std::vector<media::video_frame>& frames, const fs::path& scratch,
                  const trip_function& writer, const trip_function& bare) {
     // A first short bare trip sizes the runs, so that slow and fast encoders take alike long.
     const double per_frame = seconds_of(bare, frames, 4, scratch / "bare") / 4;
@@ -105,7 +104,7 @@ measured measure(const std::vector<cv::Mat>& frames, const fs::path& scratch,
 
 template <typename writer_type, typename... arguments>
 trip_function writer_trip(arguments... args) {
-    return [=](const std::vector<cv::Mat>& frames, int count, const fs::path& folder) {
+    return [=](const std::vector<media::video_frame>& frames, int count, const fs::path& folder) {
         std::shared_ptr<video_file_writer_basic> writer = std::make_shared<writer_type>(args...);
         writer->open(wxString::FromUTF8(folder.string()));
         for (int i = 0; i < count; ++i)
@@ -115,26 +114,25 @@ trip_function writer_trip(arguments... args) {
 }
 
 trip_function bare_image_trip(const char* extension, const std::vector<int>& parameters) {
-    return [=](const std::vector<cv::Mat>& frames, int count, const fs::path& folder) {
+    return [=](const std::vector<media::video_frame>& frames, int count, const fs::path& folder) {
         cv::Mat bgr;
         std::vector<unsigned char> bytes;
         for (int i = 0; i < count; ++i) {
-            encode_picture(frames[i % frames.size()], extension, parameters, bgr, bytes);
+            frames[i % frames.size()].to_bgr(bgr);
+            encode_picture(bgr, extension, parameters, bytes);
             write_whole_file(folder / (std::to_string(i) + extension), bytes);
         }
     };
 }
 
-trip_function bare_video_trip(int fourcc) {
-    return [=](const std::vector<cv::Mat>& frames, int count, const fs::path& folder) {
-        cv::VideoWriter video((folder / "bare.avi").string(), cv::CAP_FFMPEG, fourcc, 25.0,
-                              frames.front().size(), true);
-        cv::Mat bgr;
-        for (int i = 0; i < count; ++i) {
-            cv::cvtColor(frames[i % frames.size()], bgr, cv::COLOR_RGB2BGR);
-            video.write(bgr);
-        }
-        video.release();
+// The encoder and muxer alone, without names, splits or the index.
+trip_function bare_video_trip(uint32_t fourcc) {
+    return [=](const std::vector<media::video_frame>& frames, int count, const fs::path& folder) {
+        media::encoded_video_file video((folder / "bare.avi").string(), fourcc,
+                                        frames.front().width(), frames.front().height());
+        for (int i = 0; i < count; ++i)
+            video.write(frames[i % frames.size()]);
+        video.finish();
     };
 }
 
@@ -154,7 +152,7 @@ std::vector<bench_case> cases() {
          bare_image_trip(".jpeg", jpeg_parameters())},
     };
     for (const char* codec : {"MJPEG", "XVID", "DIVX", "h264", "h265"}) {
-        const int fourcc = codec_fourcc(codec);
+        const uint32_t fourcc = codec_fourcc(codec);
         if (!codec_fits_avi(fourcc)) {
             std::printf("AVI %s: not recorded into AVI here, not measured\n", codec);
             continue;
@@ -184,10 +182,11 @@ int main() {
     double slowest_kmh = 1e9;
     const std::vector<bench_case> all = cases();
     for (const cv::Size size : {cv::Size(1280, 720), cv::Size(1920, 1080)}) {
-        std::vector<cv::Mat> frames;
+        // As the camera's decoder gives them: YUV in video range.
+        std::vector<media::video_frame> frames;
         for (int seed = 0; seed < 8; ++seed)
-            frames.push_back(test_support::camera_like_picture(size.width, size.height, seed,
-                                                               bench_noise_sigma));
+            frames.push_back(media::video_frame::from_rgb(test_support::camera_like_picture(
+                size.width, size.height, seed, bench_noise_sigma)));
         const bool full_hd = size.width == 1920;
         for (const auto& one : all) {
             const measured result = measure(frames, scratch, one.writer, one.bare);

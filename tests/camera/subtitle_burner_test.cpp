@@ -79,3 +79,32 @@ TEST(subtitle_burner, burners_on_several_threads_draw_alike) {
     for (const auto& result : results)
         EXPECT_EQ(cv::norm(result, reference, cv::NORM_INF), 0.0);
 }
+
+TEST(subtitle_burner, burns_a_yuv_picture_into_a_private_copy_in_the_range_asked_for) {
+    const cv::Mat grey(240, 320, CV_8UC3, cv::Scalar(90, 90, 90));
+    const media::video_frame source = media::video_frame::from_rgb(grey);
+    const cv::Mat source_luma = source.plane(0).clone();
+    const wxString text = wxString::FromUTF8("123456-1 0012:346 [Перегон]");
+    subtitle_burner burner(blue_style(1));
+    cv::Mat expected;
+    source.to_rgb(expected);
+    burner.burn(expected, text);
+
+    for (const bool full : {false, true}) {
+        const media::video_frame burned = burner.burn(source, text, full);
+        EXPECT_EQ(burned.full_range(), full);
+        cv::Mat drawn;
+        burned.to_rgb(drawn);
+        // Chroma at half resolution softens the letters' edges; nothing else may differ.
+        EXPECT_LT(cv::norm(drawn, expected, cv::NORM_L1) / static_cast<double>(drawn.total() * 3),
+                  2.0)
+            << "full range " << full;
+        std::vector<cv::Mat> channels;
+        cv::split(drawn, channels);
+        const cv::Mat blue_text = channels[2] > channels[0] + 60;
+        EXPECT_GT(cv::countNonZero(blue_text), 50) << "full range " << full;
+        EXPECT_EQ(cv::countNonZero(blue_text.rowRange(0, 170)), 0) << "text at the bottom only";
+    }
+    EXPECT_EQ(cv::norm(source.plane(0), source_luma, cv::NORM_INF), 0)
+        << "the decoder's shared picture is never drawn on";
+}

@@ -6,6 +6,7 @@
 #include "recording_test_support.h"
 #include "tests/support/journal_capture.h"
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -45,10 +46,11 @@ double mean_absolute_difference(const cv::Mat& picture, const std::vector<unsign
 
 TEST(ImageWriters, PngHoldsExactlyThePixelsWritten) {
     scratch_folder folder;
-    const cv::Mat picture = camera_like_picture(width, height, 3);
+    const media::video_frame frame = camera_like_frame(width, height, 3);
+    const cv::Mat picture = rgb_of(frame);
     {
         auto writer = opened_writer<video_file_writer_png>(folder, default_template);
-        EXPECT_TRUE(writer->write(picture, at(42, 12, 345.6)));
+        EXPECT_EQ(writer->write(frame, at(42, 12, 345.6)), 1u);
         writer->close();
     }
     const std::string trip = only_trip_folder(folder.path());
@@ -64,10 +66,11 @@ TEST(ImageWriters, PngHoldsExactlyThePixelsWritten) {
 
 TEST(ImageWriters, JpegHoldsThePixelsWithinATolerance) {
     scratch_folder folder;
-    const cv::Mat picture = camera_like_picture(width, height, 4);
+    const media::video_frame frame = camera_like_frame(width, height, 4);
+    const cv::Mat picture = rgb_of(frame);
     {
         auto writer = opened_writer<video_file_writer_jpeg>(folder, default_template);
-        EXPECT_TRUE(writer->write(picture, at(7, 3, 10)));
+        EXPECT_EQ(writer->write(frame, at(7, 3, 10)), 1u);
     }
     const std::string trip = only_trip_folder(folder.path());
     const auto decoded = decode_rgb(trip + "/00000007_123456-1_0003-10.jpeg", width, height);
@@ -81,12 +84,12 @@ TEST(ImageWriters, JpegHoldsThePixelsWithinATolerance) {
 
 TEST(ImageWriters, TwoFramesAtTheSamePlaceKeepBothImages) {
     scratch_folder folder;
-    const cv::Mat first = camera_like_picture(160, 120, 1);
-    const cv::Mat second = camera_like_picture(160, 120, 2);
+    const media::video_frame first = camera_like_frame(160, 120, 1);
+    const media::video_frame second = camera_like_frame(160, 120, 2);
     {
         auto writer = opened_writer<video_file_writer_png>(folder, "%km-%m");
-        EXPECT_TRUE(writer->write(first, at(0, 5, 100)));
-        EXPECT_TRUE(writer->write(second, at(1, 5, 100)));
+        EXPECT_EQ(writer->write(first, at(0, 5, 100)), 1u);
+        EXPECT_EQ(writer->write(second, at(1, 5, 100)), 1u);
     }
     const std::string trip = only_trip_folder(folder.path());
     EXPECT_EQ(scratch_folder::entries(trip),
@@ -96,26 +99,37 @@ TEST(ImageWriters, TwoFramesAtTheSamePlaceKeepBothImages) {
     EXPECT_EQ(index[1]["file"], "0005-100 (2).png");
     const auto decoded = decode_rgb(trip + "/0005-100.png", 160, 120);
     ASSERT_FALSE(decoded.empty());
-    EXPECT_EQ(std::memcmp(decoded.data(), first.data, decoded.size()), 0);
+    EXPECT_EQ(std::memcmp(decoded.data(), rgb_of(first).data, decoded.size()), 0);
 }
 
-TEST(ImageWriters, AnImageThatCannotBeSavedIsReportedAndNotListed) {
+TEST(ImageWriters, AnImageThatCannotBeSavedIsReportedOnceNotListedAndRetriedLater) {
     scratch_folder folder;
     auto writer = opened_writer<video_file_writer_png>(folder, default_template);
     const std::string trip = only_trip_folder(folder.path());
-    EXPECT_TRUE(writer->write(camera_like_picture(160, 120, 0), at(0, 1, 0)));
+    EXPECT_EQ(writer->write(camera_like_frame(160, 120, 0), at(0, 1, 0)), 1u);
     std::filesystem::remove_all(trip);
-    EXPECT_FALSE(writer->write(camera_like_picture(160, 120, 1), at(1, 1, 10)));
+    EXPECT_EQ(writer->write(camera_like_frame(160, 120, 1), at(1, 1, 10)), 0u);
     EXPECT_NE(writer->failure().utf8_string().find("00000001_123456-1_0001-10.png"),
               std::string::npos)
         << writer->failure();
     std::filesystem::create_directory(trip);
-    EXPECT_TRUE(writer->write(camera_like_picture(160, 120, 2), at(2, 1, 20)));
+    // Within the retry interval nothing is tried, so the folder's return goes unnoticed.
+    EXPECT_EQ(writer->write(camera_like_frame(160, 120, 2), at(2, 1, 20)), 0u);
+    writer->set_retry_interval(std::chrono::milliseconds(0));
+    EXPECT_EQ(writer->write(camera_like_frame(160, 120, 3), at(3, 1, 30)), 1u);
+    const auto rows = writer->take_rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows[0].failure);
+    EXPECT_EQ(rows[0].text.utf8_string(),
+              "Не удается сохранить изображение [" + trip + "/00000001_123456-1_0001-10.png]");
+    EXPECT_FALSE(rows[1].failure);
+    EXPECT_EQ(rows[1].text.utf8_string(),
+              "Запись возобновлена [" + trip + "/00000003_123456-1_0001-30.png]");
     writer.reset();
     const auto index = parse_index(trip + "/data.idx");
     ASSERT_EQ(index.size(), 2u);
     EXPECT_EQ(index[0]["frame"], "0");
-    EXPECT_EQ(index[1]["frame"], "2");
+    EXPECT_EQ(index[1]["frame"], "3");
 }
 
 TEST(ImageWriters, OpeningJournalsTheTripFolder) {
@@ -129,7 +143,7 @@ TEST(ImageWriters, OpeningJournalsTheTripFolder) {
         ASSERT_TRUE(writer->open(wxString::FromUTF8(write_path)));
         TrackPosition p(0);
         p.peregon = "Клин";
-        EXPECT_TRUE(writer->write(camera_like_picture(80, 60, 0), p));
+        EXPECT_EQ(writer->write(camera_like_frame(80, 60, 0), p), 1u);
     }
     const std::string trip = only_trip_folder(write_path);
     EXPECT_NE(trip.find("[Дизель]"), std::string::npos);
@@ -147,7 +161,7 @@ TEST(ImageWriters, AMissingWritePathIsJournaledAndFramesAreReported) {
     std::shared_ptr<video_file_writer_basic> writer =
         std::make_shared<video_file_writer_jpeg>("Cam", default_template);
     EXPECT_FALSE(writer->open(wxString::FromUTF8(folder.path() + "/unplugged")));
-    EXPECT_FALSE(writer->write(camera_like_picture(80, 60, 0), at(0, 1, 0)));
+    EXPECT_EQ(writer->write(camera_like_frame(80, 60, 0), at(0, 1, 0)), 0u);
     EXPECT_FALSE(writer->failure().empty());
     writer.reset();
     EXPECT_TRUE(scratch_folder::entries(folder.path()).empty());

@@ -21,10 +21,11 @@ template <typename writer_type> void record_forever(writer_type& writer, const c
     cv::Mat picture(120, 160, CV_8UC3);
     for (int frame = 0;; ++frame) {
         cv::randu(picture, cv::Scalar::all(0), cv::Scalar::all(256));
+        const media::video_frame yuv = media::video_frame::from_rgb(picture);
         TrackPosition position(frame);
         position.km = frame / 7;
         position.m = (frame % 7) * 100.0;
-        if (!writer.write(picture, position))
+        if (writer.write(yuv, position) != 1)
             std::exit(3);
         std::fprintf(stderr, "frame %d\n", frame);
     }

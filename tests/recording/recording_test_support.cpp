@@ -122,11 +122,12 @@ std::vector<index_frame> parse_index(const std::string& index_path) {
 
 probed_video probe_video(const std::string& file) {
     int status = 0;
-    const std::string output = run_command(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=codec_name,width,height,nb_read_frames -of default=noprint_wrappers=1 " +
-            shell_quote(file),
-        &status);
+    const std::string output =
+        run_command("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                    "stream=codec_name,codec_tag_string,width,height,nb_read_frames -of "
+                    "default=noprint_wrappers=1 " +
+                        shell_quote(file),
+                    &status);
     probed_video video;
     if (status != 0) {
         ADD_FAILURE() << "ffprobe cannot read " << file << ": " << output;
@@ -142,6 +143,8 @@ probed_video probe_video(const std::string& file) {
         const size_t equals = line.find('=');
         const std::string key = line.substr(0, equals);
         const std::string value = line.substr(equals + 1);
+        if (key == "codec_tag_string")
+            video.tag = value;
         if (key == "codec_name")
             video.codec = value;
         else if (key == "width")
@@ -170,4 +173,14 @@ std::map<std::string, int> frames_per_file(const std::vector<index_frame>& index
     for (const auto& frame : index)
         ++counts[frame["file"]];
     return counts;
+}
+
+media::video_frame camera_like_frame(int width, int height, int seed) {
+    return media::video_frame::from_rgb(camera_like_picture(width, height, seed));
+}
+
+cv::Mat rgb_of(const media::video_frame& frame) {
+    cv::Mat rgb;
+    frame.to_rgb(rgb);
+    return rgb;
 }

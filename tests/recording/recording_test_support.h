@@ -2,6 +2,7 @@
 // What the recording tests share: scratch folders, outside programs (python3's XML parser,
 // ffprobe, ffmpeg) to check the files independently, and camera-like pictures.
 
+#include "media/video_frame.h"
 #include "tests/support/test_media.h"
 
 #include <map>
@@ -11,6 +12,11 @@
 #include <wx/string.h>
 
 using test_support::camera_like_picture;
+
+// A camera-like picture as the camera's decoder gives it: 4:2:0 YUV in video range.
+media::video_frame camera_like_frame(int width, int height, int seed);
+// The picture in RGB, as a file that holds it exactly decodes.
+cv::Mat rgb_of(const media::video_frame& frame);
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class scratch_folder {
@@ -50,6 +56,7 @@ std::vector<index_frame> parse_index(const std::string& index_path);
 // What ffprobe reports of a video file's only stream.
 struct probed_video {
     std::string codec;
+    std::string tag; // the four characters the file gives
     int width = 0;
     int height = 0;
     int frames = -1; // decoded by -count_frames

@@ -3,11 +3,14 @@
 
 #include "recording/video_file_writer_avi.h"
 #include "recording_test_support.h"
+#include "tests/support/journal_capture.h"
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <memory>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -29,7 +32,7 @@ TrackPosition at(int frame, int km, const char* peregon = "1", const char* pch =
 struct recorded_trip {
     std::string folder;
     std::vector<index_frame> index;
-    std::vector<bool> written;
+    std::size_t written = 0; // frames the writer said reached a file
 };
 
 // Records the positions, one camera-like frame each, and destroys the writer as the writer
@@ -42,11 +45,10 @@ recorded_trip record(const wxString& write_path, const char* policy,
         std::shared_ptr<video_file_writer_basic> writer = std::make_shared<video_file_writer_avi>(
             wxString::FromUTF8(codec), camera, wxString::FromUTF8(policy));
         EXPECT_TRUE(writer->open(write_path));
+        int seed = 0;
         for (const auto& position : trip)
-            result.written.push_back(writer->write(
-                camera_like_picture(width, height, static_cast<int>(result.written.size())),
-                position));
-        writer->close();
+            result.written += writer->write(camera_like_frame(width, height, seed++), position);
+        result.written += writer->close();
     }
     result.folder = only_trip_folder(write_path.utf8_string());
     result.index = parse_index(result.folder + "/data.idx");
@@ -144,9 +146,9 @@ TEST_F(VideoWriterTest, AFrameOfAnotherSizeStartsAFile) {
         std::shared_ptr<video_file_writer_basic> writer = std::make_shared<video_file_writer_avi>(
             "MJPEG", "Cam", wxString::FromUTF8("Вся поездка"));
         ASSERT_TRUE(writer->open(folder.wx_path()));
-        EXPECT_TRUE(writer->write(camera_like_picture(320, 240, 0), at(0, 1)));
-        EXPECT_TRUE(writer->write(camera_like_picture(160, 120, 1), at(1, 1)));
-        EXPECT_TRUE(writer->write(camera_like_picture(160, 120, 2), at(2, 1)));
+        EXPECT_EQ(writer->write(camera_like_frame(320, 240, 0), at(0, 1)), 1u);
+        EXPECT_EQ(writer->write(camera_like_frame(160, 120, 1), at(1, 1)), 1u);
+        EXPECT_EQ(writer->write(camera_like_frame(160, 120, 2), at(2, 1)), 1u);
     }
     const std::string trip_folder = only_trip_folder(folder.path());
     const probed_video first = probe_video(trip_folder + "/123456-1.avi");
@@ -163,7 +165,7 @@ TEST_F(VideoWriterTest, FramesKeepTheirColours) {
     const auto trip = record(folder.wx_path(), "Вся поездка", {at(0, 1)});
     const auto decoded = decode_rgb(trip.folder + "/123456-1.avi", width, height);
     ASSERT_FALSE(decoded.empty());
-    const cv::Mat original = camera_like_picture(width, height, 0);
+    const cv::Mat original = rgb_of(camera_like_frame(width, height, 0));
     const cv::Mat back(height, width, CV_8UC3, const_cast<unsigned char*>(decoded.data()));
     const cv::Scalar original_mean = cv::mean(original);
     const cv::Scalar back_mean = cv::mean(back);
@@ -175,51 +177,76 @@ TEST_F(VideoWriterTest, FramesKeepTheirColours) {
     EXPECT_LT(cv::norm(original, back, cv::NORM_L1) / original.total() / 3, 12);
 }
 
-TEST_F(VideoWriterTest, EachCodecRecordsOrReportsItsFailure) {
-    for (const char* codec : {"MJPEG", "XVID", "DIVX", "h264", "h265"}) {
+TEST_F(VideoWriterTest, EachCodecRecordsWithItsTagOrReportsItsFailure) {
+    const std::map<std::string, std::pair<std::string, std::string>> recordable = {
+        {"MJPEG", {"mjpeg", "MJPG"}},
+        {"XVID", {"mpeg4", "XVID"}},
+        {"DIVX", {"mpeg4", "DIVX"}},
+        {"h264", {"h264", "X264"}}};
+    for (const auto& [codec, expected] : recordable) {
         scratch_folder write_path;
         const auto trip = record(write_path.wx_path(), "1 километр",
-                                 {at(0, 1), at(1, 1), at(2, 1), at(3, 2), at(4, 2)}, codec);
-        const bool recorded = trip.written == std::vector<bool>(5, true);
-        if (recorded) {
-            EXPECT_EQ(trip.index.size(), 5u) << codec;
-            expect_files_agree_with_index(trip);
-            std::cout << codec << ": ffprobe reports "
-                      << probe_video(trip.folder + "/123456-1_0001_км.avi").codec << "\n";
-        } else {
-            // Refused before any file is made, every frame again, never half-recorded.
-            EXPECT_EQ(trip.written, std::vector<bool>(5, false)) << codec;
-            EXPECT_EQ(scratch_folder::entries(trip.folder), std::vector<std::string>{"data.idx"});
-            EXPECT_TRUE(trip.index.empty()) << codec;
-            std::cout << codec << ": cannot be recorded here\n";
-        }
+                                 {at(0, 1), at(1, 1), at(2, 1), at(3, 2), at(4, 2)}, codec.c_str());
+        EXPECT_EQ(trip.written, 5u) << codec;
+        EXPECT_EQ(trip.index.size(), 5u) << codec;
+        expect_files_agree_with_index(trip);
+        const probed_video video = probe_video(trip.folder + "/123456-1_0001_км.avi");
+        EXPECT_EQ(video.codec, expected.first) << codec;
+        EXPECT_EQ(video.tag, expected.second) << codec;
     }
+    // HEVC has no place in AVI here: refused before any file is made, every frame again.
+    std::shared_ptr<video_file_writer_basic> writer =
+        std::make_shared<video_file_writer_avi>("h265", "Cam", wxString::FromUTF8("1 километр"));
+    ASSERT_TRUE(writer->open(folder.wx_path()));
+    EXPECT_EQ(writer->write(camera_like_frame(width, height, 0), at(0, 1)), 0u);
+    EXPECT_EQ(writer->write(camera_like_frame(width, height, 1), at(1, 1)), 0u);
+    EXPECT_EQ(writer->close(), 0u);
+    const auto rows = writer->take_rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].text.utf8_string(), "Кодек h265 не записывается в файлы AVI");
+    writer.reset();
+    const std::string trip_folder = only_trip_folder(folder.path());
+    EXPECT_EQ(scratch_folder::entries(trip_folder), std::vector<std::string>{"data.idx"});
+    EXPECT_TRUE(parse_index(trip_folder + "/data.idx").empty());
 }
 
-TEST_F(VideoWriterTest, AnUnknownCodecIsPassedOnAsCodeZero) {
-    // The video library takes code 0 as uncompressed video: large files, but every frame kept.
+TEST_F(VideoWriterTest, AnUnknownCodecRecordsWithTheDefaultCodecAndSaysSo) {
+    const journal_capture journal;
     const auto trip = record(folder.wx_path(), "Вся поездка", {at(0, 1), at(1, 1)}, "NOPE");
-    EXPECT_EQ(trip.written, std::vector<bool>(2, true));
-    EXPECT_EQ(probe_video(trip.folder + "/123456-1.avi").codec, "rawvideo");
+    EXPECT_EQ(trip.written, 2u);
+    const probed_video video = probe_video(trip.folder + "/123456-1.avi");
+    EXPECT_EQ(video.tag, "XVID");
     expect_files_agree_with_index(trip);
+    EXPECT_NE(journal.errors().find("Неизвестный кодек NOPE: запись с кодеком XVID"),
+              std::string::npos)
+        << journal.errors();
+    EXPECT_NE(journal.information().find("Запись: " + trip.folder + "/"), std::string::npos)
+        << journal.information();
 }
 
 TEST_F(VideoWriterTest, FramesAreReportedWhileNoFileCanBeOpenedAndRecordingResumes) {
     std::shared_ptr<video_file_writer_basic> writer =
         std::make_shared<video_file_writer_avi>("MJPEG", "Cam", wxString::FromUTF8("1 километр"));
     ASSERT_TRUE(writer->open(folder.wx_path()));
+    writer->set_retry_interval(std::chrono::milliseconds(0));
     const std::string trip_folder = only_trip_folder(folder.path());
     // The disk goes away under the running writer.
     std::filesystem::remove_all(trip_folder);
-    EXPECT_FALSE(writer->write(camera_like_picture(width, height, 0), at(0, 1)));
+    EXPECT_EQ(writer->write(camera_like_frame(width, height, 0), at(0, 1)), 0u);
     EXPECT_NE(writer->failure().utf8_string().find("123456-1_0001_км.avi"), std::string::npos)
         << writer->failure();
-    EXPECT_FALSE(writer->write(camera_like_picture(width, height, 1), at(1, 1)));
+    EXPECT_EQ(writer->write(camera_like_frame(width, height, 1), at(1, 1)), 0u);
     std::filesystem::create_directory(trip_folder);
-    EXPECT_TRUE(writer->write(camera_like_picture(width, height, 2), at(2, 2)));
+    EXPECT_EQ(writer->write(camera_like_frame(width, height, 2), at(2, 2)), 1u);
+    const auto rows = writer->take_rows();
+    ASSERT_EQ(rows.size(), 2u) << "one row when the failures begin, one when they end";
+    EXPECT_TRUE(rows[0].failure);
+    EXPECT_FALSE(rows[1].failure);
+    EXPECT_EQ(rows[1].text.utf8_string(),
+              "Запись возобновлена [" + trip_folder + "/123456-1_0002_км.avi]");
     writer->close();
     writer.reset();
-    recorded_trip trip{trip_folder, parse_index(trip_folder + "/data.idx"), {}};
+    recorded_trip trip{trip_folder, parse_index(trip_folder + "/data.idx"), 0};
     ASSERT_EQ(trip.index.size(), 1u);
     EXPECT_EQ(trip.index[0]["frame"], "2");
     EXPECT_EQ(file_names(trip), names{"123456-1_0002_км.avi"});

@@ -1,0 +1,28 @@
+#include "media/av_error.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+namespace media {
+
+namespace {
+
+std::string describe(const std::string& what_failed, int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return what_failed + ": " + text;
+}
+
+} // namespace
+
+av_error::av_error(const std::string& what_failed, int code)
+    : std::runtime_error(describe(what_failed, code)), result(code) {}
+
+int checked(int code, const char* what_failed) {
+    if (code < 0)
+        throw av_error(what_failed, code);
+    return code;
+}
+
+} // namespace media

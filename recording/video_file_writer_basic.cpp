@@ -1,0 +1,26 @@
+#include "recording/video_file_writer_basic.h"
+
+std::vector<writer_row> video_file_writer_basic::take_rows() {
+    std::vector<writer_row> taken;
+    taken.swap(rows);
+    return taken;
+}
+
+void video_file_writer_basic::set_failure(const wxString& text) {
+    last_failure = text;
+    if (!failing)
+        rows.push_back({true, text});
+    failing = true;
+    failed_at = clock::now();
+}
+
+void video_file_writer_basic::note_written(const wxString& file) {
+    if (failing)
+        rows.push_back(
+            {false, wxString::Format(wxString::FromUTF8("Запись возобновлена [%s]"), file)});
+    failing = false;
+}
+
+bool video_file_writer_basic::may_try() const {
+    return !failing || clock::now() - failed_at >= retry_interval;
+}
