@@ -4,7 +4,6 @@
 #include "camera/camera_locks.h"
 #include "camera/camera_screen.h"
 #include "journal/journal.h"
-#include "media/large_buffers.h"
 #include "recording/video_file_writer_avi.h"
 #include "recording/video_file_writer_jpeg.h"
 #include "recording/video_file_writer_png.h"
@@ -37,8 +36,6 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
                              const subtitle_style& subtitles)
     : wxThread(wxTHREAD_DETACHED), screen(screen), writer_queue(writer_queue), subtitles(subtitles),
       burner(subtitles) {
-    // Recording frees a picture-sized buffer or two every frame while the index grows.
-    media::map_large_buffers_directly();
     const wxString format = read_text(config, "write_format");
     if (recorded_format(format) != format)
         log_error(wxString::Format(wxString::FromUTF8("Неизвестный формат записи: %s"), format));

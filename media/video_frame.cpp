@@ -1,9 +1,13 @@
 #include "media/video_frame.h"
 
+#include <algorithm>
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -21,14 +25,62 @@ cv::Mat writable_plane(AVFrame* frame, int index) {
     return cv::Mat(size, CV_8UC1, frame->data[index], static_cast<size_t>(frame->linesize[index]));
 }
 
+// Picture buffers of a few sizes, each size from a pool of its own. A writer copies one
+// picture per frame, all of one size: reused buffers then cost no allocation, no fresh pages and
+// no heap that frays between the long-lived small allocations of a trip. A buffer goes back to
+// its pool on whichever thread drops the last reference; a pool is freed once the thread that
+// made it has ended and its last buffer has come back.
+class picture_pools {
+public:
+    picture_pools() = default;
+    picture_pools(const picture_pools&) = delete;
+    picture_pools& operator=(const picture_pools&) = delete;
+    ~picture_pools() {
+        for (auto& entry : pools)
+            av_buffer_pool_uninit(&entry.second);
+    }
+
+    AVBufferRef* take(std::size_t size) {
+        const auto found = std::find_if(pools.begin(), pools.end(),
+                                        [size](const auto& entry) { return entry.first == size; });
+        if (found != pools.end())
+            return av_buffer_pool_get(found->second);
+        if (pools.size() == max_sizes) {
+            av_buffer_pool_uninit(&pools.front().second);
+            pools.erase(pools.begin());
+        }
+        AVBufferPool* pool = av_buffer_pool_init(size, nullptr);
+        if (pool == nullptr)
+            throw std::bad_alloc();
+        pools.emplace_back(size, pool);
+        return av_buffer_pool_get(pool);
+    }
+
+private:
+    static constexpr std::size_t max_sizes = 4;
+    std::vector<std::pair<std::size_t, AVBufferPool*>> pools;
+};
+
+// Rows aligned for the encoders' and converters' vector code.
+constexpr int row_alignment = 64;
+
 frame_handle allocate_yuv420(int width, int height, bool full) {
+    thread_local picture_pools pools;
     frame_handle frame = make_frame();
-    frame->format = full ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+    const AVPixelFormat format = full ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+    frame->format = format;
     frame->color_range = full ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     frame->width = width;
     frame->height = height;
-    if (av_frame_get_buffer(frame.get(), 0) < 0)
+    const int size = av_image_get_buffer_size(format, width, height, row_alignment);
+    if (size < 0)
+        throw std::invalid_argument("no picture of that size");
+    frame->buf[0] = pools.take(static_cast<std::size_t>(size));
+    if (frame->buf[0] == nullptr)
         throw std::bad_alloc();
+    if (av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, format, width,
+                             height, row_alignment) < 0)
+        throw std::invalid_argument("no picture of that size");
     return frame;
 }
 
