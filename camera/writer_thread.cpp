@@ -35,6 +35,7 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
     log_info(wxString::Format(wxString::FromUTF8("Формат записи: %s"), format));
     writer = make_file_writer(config, camera_name, format);
     writer->open(read_text(config, "write_path"));
+    folder = writer->trip_folder();
 }
 
 writer_thread::~writer_thread() {

@@ -20,6 +20,7 @@ public:
     bool open(const wxString& write_path) override;
     void close() override;
     bool write(const cv::Mat& picture, const TrackPosition& position) override;
+    wxString trip_folder() const override { return target.GetPath(); }
 
     void set_index_save_interval(std::chrono::milliseconds interval) {
         index.set_save_interval(interval);

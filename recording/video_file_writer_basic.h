@@ -18,6 +18,9 @@ public:
     // it was dropped, and then failure() tells why.
     virtual bool write(const cv::Mat& picture, const TrackPosition& position) = 0;
 
+    // The trip folder that open made; GUI thread, before the writer thread runs.
+    virtual wxString trip_folder() const = 0;
+
     // The text of the last failure, ready for a journal row.
     const wxString& failure() const { return last_failure; }
 

@@ -16,6 +16,7 @@ public:
     // Every image is finished when written: nothing to do.
     void close() override {}
     bool write(const cv::Mat& picture, const TrackPosition& position) override;
+    wxString trip_folder() const override { return target.GetPath(); }
 
     void set_index_save_interval(std::chrono::milliseconds interval) {
         index.set_save_interval(interval);
