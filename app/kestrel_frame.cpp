@@ -30,7 +30,7 @@ namespace {
 
 constexpr int journal_pane_height = 200;
 const wxSize floating_pane_size(640, 480);
-const wxSize trip_browser_size(900, 600);
+const wxSize trip_browser_min_size(480, 360);
 
 wxString utf8(const char* text) {
     return wxString::FromUTF8(text);
@@ -176,12 +176,13 @@ void kestrel_frame::show_trip_browser() {
         return;
     }
     auto* const browser = new trip_browser(this, *config);
+    // Docked in the middle, it takes the room the journal and the floating cameras leave.
     aui_manager.AddPane(browser, wxAuiPaneInfo()
                                      .Name(name)
                                      .Caption(name)
-                                     .Right()
-                                     .BestSize(trip_browser_size)
-                                     .MinSize(trip_browser_size / 2)
+                                     .Center()
+                                     .CloseButton(true)
+                                     .MinSize(trip_browser_min_size)
                                      .DestroyOnClose(true));
     aui_manager.Update();
 }
