@@ -11,15 +11,20 @@ namespace {
 
 // Whole text as a number; a decimal comma (an index written under a Russian numeric locale)
 // counts as a full stop.
+template <typename Number> bool parse_whole(const std::string& text, Number& value) {
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && stop == end && !text.empty();
+}
+
 template <typename Number> bool parse_number(const std::string& text, Number& value) {
+    if (text.find(',') == std::string::npos)
+        return parse_whole(text, value);
     std::string dotted = text;
     for (char& c : dotted)
         if (c == ',')
             c = '.';
-    const char* const begin = dotted.data();
-    const char* const end = begin + dotted.size();
-    const auto [stop, error] = std::from_chars(begin, end, value);
-    return error == std::errc() && stop == end && !dotted.empty();
+    return parse_whole(dotted, value);
 }
 
 template <typename Distance>
@@ -85,6 +90,11 @@ trip_index trip_index::read(const std::filesystem::path& index_file) {
     parse_state state{&index, parser.get()};
     XML_SetUserData(parser.get(), &state);
     XML_SetElementHandler(parser.get(), on_start, on_end);
+    // About 150 bytes a record: one allocation for the records of a long trip.
+    std::error_code size_error;
+    const auto bytes = std::filesystem::file_size(index_file, size_error);
+    if (!size_error)
+        index.frames.reserve(static_cast<size_t>(bytes / 150));
     std::vector<char> buffer(1 << 16);
     for (;;) {
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());

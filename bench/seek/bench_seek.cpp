@@ -42,6 +42,9 @@ constexpr int jumps = 200;
 constexpr int sequential_frames = 300;
 constexpr int index_records_for_load = 100000;
 const AVRational frame_time{1, 25};
+// A decoded camera stream has lost most sensor noise already; heavy noise would only make the
+// files many gigabytes larger.
+constexpr double picture_noise = 2.0;
 
 struct output_deleter {
     void operator()(AVFormatContext* context) const {
@@ -80,11 +83,15 @@ media::codec_context_handle open_encoder(bool mjpeg) {
     encoder->pix_fmt = mjpeg ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
     encoder->gop_size = mjpeg ? 1 : key_frame_interval;
     encoder->max_b_frames = 0;
-    // A fixed quantiser 3, as the recorder's MJPEG files have.
-    encoder->flags |= AV_CODEC_FLAG_QSCALE;
-    encoder->global_quality = FF_QP2LAMBDA * 3;
-    if (!mjpeg)
+    if (mjpeg) {
+        // A fixed quantiser 3, as the recorder's MJPEG files have.
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder->global_quality = FF_QP2LAMBDA * 3;
+    } else {
+        // The video library's default rate for MPEG-4: one bit per pixel and frame.
+        encoder->bit_rate = 25LL * 1920 * 1080;
         encoder->codec_tag = MKTAG('X', 'V', 'I', 'D');
+    }
     check(avcodec_open2(encoder.get(), codec, nullptr), "avcodec_open2");
     return encoder;
 }
@@ -101,8 +108,8 @@ std::vector<media::packet_handle> encode_cycle(AVCodecContext& encoder, bool mjp
         }
     };
     for (int i = 0; i < cycle_frames; ++i) {
-        const media::video_frame picture =
-            media::video_frame::from_bgr(test_support::camera_like_picture(1920, 1080, i, 6.0));
+        const media::video_frame picture = media::video_frame::from_bgr(
+            test_support::camera_like_picture(1920, 1080, i, picture_noise));
         media::frame_handle frame = picture.copy_in_range(mjpeg);
         frame->pts = i;
         frame->pict_type = i % key_frame_interval == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
