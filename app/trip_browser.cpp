@@ -121,6 +121,7 @@ wxSizer* trip_browser::build_marks_side() {
     mark_rows = new wxListBox(this, wxID_ANY, wxDefaultPosition, wxSize(260, -1));
     mark_rows->Bind(wxEVT_LISTBOX, &trip_browser::on_mark_chosen, this);
     export_button = new wxButton(this, wxID_ANY, utf8("Экспорт CSV"));
+    export_button->Disable();
     export_button->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { export_csv(); });
     auto* const refresh = new wxButton(this, wxID_ANY, utf8("Обновить список"));
     refresh->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { refresh_trips(); });

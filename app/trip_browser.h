@@ -52,6 +52,7 @@ public:
     wxListCtrl* trip_list() const { return trip_rows; }
     wxTextCtrl* place_field() const { return place; }
     wxListBox* mark_list() const { return mark_rows; }
+    wxButton* export_button_control() const { return export_button; }
 
 private:
     wxSizer* build_picture_side();

@@ -13,12 +13,14 @@
 #include "tests/app/app_test_support.h"
 #include "tests/support/gui_test.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <wx/button.h>
 #include <wx/listbox.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
@@ -226,6 +228,17 @@ TEST_F(trip_browser_pane, lists_trips_jumps_to_a_place_steps_with_keys_and_notes
     press(*browser, WXK_RIGHT);
     EXPECT_FALSE(browser->picture().shown().empty());
     EXPECT_TRUE(browser->note().empty());
+
+    // The button exports the open trip's index beside it and says so in the journal.
+    EXPECT_FALSE(fs::exists(still_trip / "data.csv"));
+    wxCommandEvent click(wxEVT_BUTTON);
+    browser->export_button_control()->GetEventHandler()->ProcessEvent(click);
+    const std::string csv = test_support::read_file_bytes((still_trip / "data.csv").string());
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5) << csv;
+    EXPECT_EQ(
+        app_test::rows_starting(app_test::journal_rows(window), utf8("Индекс поездки выгружен: "))
+            .size(),
+        1u);
 
     // The video file gone while its trip is open.
     select_trip(*browser, 2);
