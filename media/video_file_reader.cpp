@@ -12,8 +12,9 @@ namespace media {
 namespace {
 
 // How far ahead of the last frame read a wanted frame may lie and still be reached by decoding
-// on rather than seeking: beyond a recorder's key-frame interval a seek is cheaper.
-constexpr int64_t decode_on_limit = 24;
+// on rather than seeking: the recorder's key-frame interval, beyond which a seek decodes fewer
+// frames. In a file of key frames only, a seek always decodes just the one wanted.
+constexpr int64_t decode_on_limit = 12;
 
 std::string av_error_text(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -50,6 +51,8 @@ video_file_reader::video_file_reader(const std::string& path)
     decoder->thread_count = 1;
     if (const int code = avcodec_open2(decoder.get(), codec, nullptr); code < 0)
         fail("cannot open the decoder", code);
+    const AVCodecDescriptor* const descriptor = avcodec_descriptor_get(codec->id);
+    intra_only = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
     const AVRational rate =
         stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
     if (rate.num > 0 && rate.den > 0)
@@ -61,7 +64,8 @@ video_frame video_file_reader::read(int64_t frame_in_file) {
         fail("has no frame " + std::to_string(frame_in_file));
     if (frame_in_file == last_read_place)
         return last_read;
-    if (frame_in_file <= last_place || frame_in_file > last_place + decode_on_limit)
+    const int64_t limit = intra_only ? 1 : decode_on_limit;
+    if (frame_in_file <= last_place || frame_in_file > last_place + limit)
         seek_before(frame_in_file);
     for (;;) {
         frame_handle picture = next_picture();

@@ -45,6 +45,8 @@ private:
     video_frame last_read;
     int64_t last_read_place = -1;
     bool input_ended = false;
+    // Every frame a key frame (MJPEG): a seek never costs more than the one frame.
+    bool intra_only = false;
 };
 
 } // namespace media

@@ -89,8 +89,12 @@ double difference_to(const cv::Mat& shown, const cv::Mat& decoded) {
 
 trip_browser* open_browser(kestrel_frame& frame) {
     app_test::send_command(frame, ID_TRIPS);
-    test_support::pump_pending_events();
-    return dynamic_cast<trip_browser*>(frame.panes().GetPane(utf8("Поездки")).window);
+    auto* const browser =
+        dynamic_cast<trip_browser*>(frame.panes().GetPane(utf8("Поездки")).window);
+    // The picture is fitted to the area the docking manager gives it once laid out.
+    if (browser != nullptr)
+        pump_events_until([&] { return browser->picture().GetClientSize().x > 100; });
+    return browser;
 }
 
 void select_trip(trip_browser& browser, long row) {
