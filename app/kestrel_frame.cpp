@@ -1,6 +1,8 @@
 #include "app/kestrel_frame.h"
 
+#include "app/camera_marks.h"
 #include "app/journal_files.h"
+#include "app/trip_browser.h"
 #include "camera/camera_screen.h"
 #include "journal/journal.h"
 #include "journal/log_viewer.h"
@@ -28,6 +30,7 @@ namespace {
 
 constexpr int journal_pane_height = 200;
 const wxSize floating_pane_size(640, 480);
+const wxSize trip_browser_min_size(480, 360);
 
 wxString utf8(const char* text) {
     return wxString::FromUTF8(text);
@@ -81,6 +84,8 @@ wxBEGIN_EVENT_TABLE(kestrel_frame, wxFrame)
     EVT_MENU(ID_DIESEL_CAMERA, kestrel_frame::on_diesel_camera)
     EVT_MENU(ID_COORDINATE_SERVER, kestrel_frame::on_coordinate_server)
     EVT_MENU(ID_VIEW, kestrel_frame::on_view)
+    EVT_MENU(ID_TRIPS, kestrel_frame::on_trips)
+    EVT_MENU(ID_MARK, kestrel_frame::on_mark)
     EVT_MENU(ID_SETTINGS, kestrel_frame::on_settings)
     EVT_MENU(ID_EXIT, kestrel_frame::on_exit)
 wxEND_EVENT_TABLE()
@@ -162,6 +167,41 @@ void kestrel_frame::on_view(wxCommandEvent&) {
     }
 }
 
+void kestrel_frame::show_trip_browser() {
+    const wxString name = utf8("Поездки");
+    if (wxAuiPaneInfo& open_pane = aui_manager.GetPane(name); open_pane.IsOk()) {
+        open_pane.Show();
+        aui_manager.Update();
+        open_pane.window->SetFocus();
+        return;
+    }
+    auto* const browser = new trip_browser(this, *config);
+    // Docked in the middle, it takes the room the journal and the floating cameras leave.
+    aui_manager.AddPane(browser, wxAuiPaneInfo()
+                                     .Name(name)
+                                     .Caption(name)
+                                     .Center()
+                                     .CloseButton(true)
+                                     .MinSize(trip_browser_min_size)
+                                     .DestroyOnClose(true));
+    aui_manager.Update();
+}
+
+void kestrel_frame::on_trips(wxCommandEvent&) {
+    try {
+        show_trip_browser();
+    } catch (const std::exception& failure) {
+        show_error_box(failure);
+    }
+}
+
+void kestrel_frame::on_mark(wxCommandEvent&) {
+    std::vector<camera_to_mark> cameras;
+    for (camera_screen* const screen : camera_screens())
+        cameras.push_back({aui_manager.GetPane(screen).caption, screen});
+    mark_cameras(cameras);
+}
+
 void kestrel_frame::on_settings(wxCommandEvent&) {
     config_dialog dialog(this, config.get());
     if (dialog.ShowModal() == wxID_OK) {
@@ -239,6 +279,7 @@ void kestrel_frame::close_camera_panes() {
 void kestrel_frame::build_menus() {
     auto* const file_menu = new wxMenu;
     file_menu->Append(ID_VIEW, utf8("Просмотр"));
+    file_menu->Append(ID_TRIPS, utf8("Поездки"));
     file_menu->Append(ID_SETTINGS, utf8("Настройка"));
     file_menu->Append(ID_EXIT, utf8("Выход"));
 
@@ -246,6 +287,7 @@ void kestrel_frame::build_menus() {
     camera_menu->Append(ID_BOILER_CAMERA, utf8("Котел"));
     camera_menu->Append(ID_DIESEL_CAMERA, utf8("Дизель"));
     camera_menu->Append(ID_COORDINATE_SERVER, utf8("Сервер координат"));
+    camera_menu->Append(ID_MARK, utf8("Отметка\tF9"));
 
     auto* const bar = new wxMenuBar;
     bar->Append(file_menu, utf8("Файл"));

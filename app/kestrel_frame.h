@@ -24,6 +24,8 @@ enum : int {
     ID_VIEW = 4,
     ID_SETTINGS = 5,
     ID_EXIT = 6,
+    ID_TRIPS = 7,
+    ID_MARK = 8,
 };
 
 // The program's version as the journal shows it.
@@ -45,12 +47,16 @@ public:
     void check_coordinate_server();
     // Opens a recorded file in a floating player pane.
     void open_review_pane(const wxString& path);
+    // Opens the trip browser pane, or brings the open one to the front.
+    void show_trip_browser();
 
 private:
     void on_boiler_camera(wxCommandEvent& event);
     void on_diesel_camera(wxCommandEvent& event);
     void on_coordinate_server(wxCommandEvent& event);
     void on_view(wxCommandEvent& event);
+    void on_trips(wxCommandEvent& event);
+    void on_mark(wxCommandEvent& event);
     void on_settings(wxCommandEvent& event);
     void on_exit(wxCommandEvent& event);
     void on_dpp_value(wxThreadEvent& event);

@@ -42,6 +42,13 @@ camera_screen::~camera_screen() {
     log_info(frames_written_row(frames_written));
 }
 
+std::optional<TrackPosition> camera_screen::displayed_position() const {
+    const std::lock_guard<std::mutex> lock(display_lock);
+    if (display_frame.empty())
+        return std::nullopt;
+    return display_position;
+}
+
 void camera_screen::read_subtitle_settings(const wxConfigBase& config) {
     show_subs = read_boolean(config, "show_subs");
     hard_subs = read_boolean(config, "hard_subs");
@@ -79,6 +86,7 @@ void camera_screen::start_threads(coord_client* coord, const wxConfigBase& confi
     capture_worker =
         new camera_thread(this, coord, config, camera_name, &writer_queue, copy_stream);
     writer_worker = new writer_thread(this, config, camera_name, &writer_queue, writer_subtitles());
+    trip_path = writer_worker->trip_folder();
     writer_worker->SetPriority(wxPRIORITY_MAX);
     // A detached thread that never ran does not delete itself.
     if (capture_worker->Run() != wxTHREAD_NO_ERROR)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <vector>
 #include <wx/config.h>
 #include <wx/msgqueue.h>
@@ -33,6 +34,11 @@ public:
 
     int32_t received_count() const { return frames_received; }
     int32_t written_count() const { return frames_written; }
+    // What a mark records: the position of the latest frame (nothing before the first one),
+    // the subtitle template and the trip folder.
+    std::optional<TrackPosition> displayed_position() const;
+    const wxString& subtitle_format() const { return format_subs; }
+    const wxString& trip_folder() const { return trip_path; }
 
     // Any thread: a journal row (red when `error`) for the GUI thread to write. Rows still on
     // their way when the pane closes are written as it closes, never lost.
@@ -104,6 +110,7 @@ private:
 
     int32_t frames_received = 0;
     int32_t frames_written = 0; // guarded by writer_guard once the writer has ended
+    wxString trip_path;
     int64_t start_time = 0;
     int64_t end_time = 0;
     wxMessageQueue<uint64_t> writer_queue;

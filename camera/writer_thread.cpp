@@ -42,6 +42,7 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
     log_info(wxString::Format(wxString::FromUTF8("Формат записи: %s"), recorded_format(format)));
     writer = make_file_writer(config, camera_name, recorded_format(format));
     writer->open(read_text(config, "write_path"));
+    folder = writer->trip_folder();
 }
 
 writer_thread::~writer_thread() {

@@ -27,6 +27,9 @@ public:
     // the thread is gone and how many frames reached a file.
     ~writer_thread() override;
 
+    // Where this camera's trip is recorded; set at construction, never changed.
+    const wxString& trip_folder() const { return folder; }
+
 private:
     ExitCode Entry() override;
 
@@ -39,6 +42,7 @@ private:
     void post_writer_rows();
 
     std::shared_ptr<video_file_writer_basic> writer;
+    wxString folder;
     camera_screen* screen;
     std::deque<frame_item> batch;
     wxMessageQueue<uint64_t>* writer_queue;

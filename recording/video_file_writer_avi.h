@@ -28,6 +28,7 @@ public:
                              const std::vector<media::encoded_packet>& packets,
                              const TrackPosition& position) override;
     bool wants_full_range() const override;
+    wxString trip_folder() const override { return target.GetPath(); }
 
     void set_index_save_interval(std::chrono::milliseconds interval) {
         index.set_save_interval(interval);

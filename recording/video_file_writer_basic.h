@@ -44,6 +44,9 @@ public:
     // makes a private copy of a picture makes it in that range.
     virtual bool wants_full_range() const { return false; }
 
+    // The trip folder that open made; GUI thread, before the writer thread runs.
+    virtual wxString trip_folder() const = 0;
+
     // The text of the last failure, ready for a journal row.
     const wxString& failure() const { return last_failure; }
     // The journal rows asked for since the last call.

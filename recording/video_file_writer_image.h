@@ -17,6 +17,7 @@ public:
     // Every image is finished when written: nothing to do.
     std::size_t close() override { return 0; }
     std::size_t write(const media::video_frame& picture, const TrackPosition& position) override;
+    wxString trip_folder() const override { return target.GetPath(); }
 
     void set_index_save_interval(std::chrono::milliseconds interval) {
         index.set_save_interval(interval);

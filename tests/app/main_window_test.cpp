@@ -11,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <memory>
 #include <opencv2/core/version.hpp>
 #include <regex>
 #include <stdexcept>
@@ -124,9 +125,14 @@ TEST_F(main_window, has_its_menus_status_bar_and_journal_pane) {
         size_t menu;
         int id;
         const char* label;
-    } items[] = {{0, ID_VIEW, "Просмотр"},        {0, ID_SETTINGS, "Настройка"},
-                 {0, ID_EXIT, "Выход"},           {1, ID_BOILER_CAMERA, "Котел"},
-                 {1, ID_DIESEL_CAMERA, "Дизель"}, {1, ID_COORDINATE_SERVER, "Сервер координат"}};
+    } items[] = {{0, ID_VIEW, "Просмотр"},
+                 {0, ID_TRIPS, "Поездки"},
+                 {0, ID_SETTINGS, "Настройка"},
+                 {0, ID_EXIT, "Выход"},
+                 {1, ID_BOILER_CAMERA, "Котел"},
+                 {1, ID_DIESEL_CAMERA, "Дизель"},
+                 {1, ID_COORDINATE_SERVER, "Сервер координат"},
+                 {1, ID_MARK, "Отметка"}};
     size_t position[2] = {0, 0};
     for (const auto& item : items) {
         const wxMenuItemList& list = bar->GetMenu(item.menu)->GetMenuItems();
@@ -135,8 +141,11 @@ TEST_F(main_window, has_its_menus_status_bar_and_journal_pane) {
         EXPECT_EQ(entry->GetId(), item.id);
         EXPECT_EQ(entry->GetItemLabelText(), wxString::FromUTF8(item.label));
     }
-    EXPECT_EQ(bar->GetMenu(0)->GetMenuItemCount(), 3u);
-    EXPECT_EQ(bar->GetMenu(1)->GetMenuItemCount(), 3u);
+    EXPECT_EQ(bar->GetMenu(0)->GetMenuItemCount(), 4u);
+    EXPECT_EQ(bar->GetMenu(1)->GetMenuItemCount(), 4u);
+    const std::unique_ptr<wxAcceleratorEntry> mark_key(bar->FindItem(ID_MARK)->GetAccel());
+    ASSERT_NE(mark_key, nullptr);
+    EXPECT_EQ(mark_key->GetKeyCode(), WXK_F9);
     EXPECT_EQ((std::vector<int>{ID_BOILER_CAMERA, ID_DIESEL_CAMERA, ID_COORDINATE_SERVER, ID_VIEW,
                                 ID_SETTINGS, ID_EXIT}),
               (std::vector<int>{1, 2, 3, 4, 5, 6}));
