@@ -28,13 +28,10 @@ bool video_file_writer_avi::write(const cv::Mat& picture, const TrackPosition& p
         set_failure(wxString::FromUTF8("Кадр не записан: изображение не в формате RGB 8 бит"));
         return false;
     }
-    if (video.isOpened()) {
-        // The policy is asked first so that it counts every change of kilometre.
-        const bool by_policy = policy.split_between(last, position);
-        if (by_policy || picture.size() != file_size)
-            finish_file();
-    }
-    last = position;
+    // The policy sees every frame, so that it counts every change of kilometre.
+    const bool by_policy = policy.split_before(position);
+    if (video.isOpened() && (by_policy || picture.size() != file_size))
+        finish_file();
     if (!video.isOpened() && !start_file(picture, position))
         return false;
     cv::cvtColor(picture, bgr, cv::COLOR_RGB2BGR);

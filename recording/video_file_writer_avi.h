@@ -34,7 +34,6 @@ private:
     wxFileName target;
     cv::VideoWriter video;
     FrameIndex index;
-    TrackPosition last;
     uint64_t frames_in_file = 0;
     split_policy policy;
     // The video library silently drops frames of any other size than the file was opened with.

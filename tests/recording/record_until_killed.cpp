@@ -22,6 +22,7 @@ template <typename writer_type> void record_forever(writer_type& writer, const c
     for (int frame = 0;; ++frame) {
         cv::randu(picture, cv::Scalar::all(0), cv::Scalar::all(256));
         TrackPosition position(frame);
+        position.has_fix = true;
         position.km = frame / 7;
         position.m = (frame % 7) * 100.0;
         if (!writer.write(picture, position))

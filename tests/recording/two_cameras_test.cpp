@@ -15,6 +15,7 @@ void record(video_file_writer_basic& writer, int frames, bool& all_written) {
     all_written = true;
     for (int i = 0; i < frames; ++i) {
         TrackPosition position(i);
+        position.has_fix = true;
         position.km = i / 3;
         all_written = writer.write(camera_like_picture(160, 120, i), position) && all_written;
     }
