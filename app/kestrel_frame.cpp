@@ -10,6 +10,7 @@
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <ctime>
 #include <opencv2/core/version.hpp>
 #include <stdexcept>
@@ -28,6 +29,7 @@ namespace {
 
 constexpr int journal_pane_height = 200;
 const wxSize floating_pane_size(640, 480);
+constexpr int camera_pane_gap = 20;
 
 wxString utf8(const char* text) {
     return wxString::FromUTF8(text);
@@ -214,10 +216,14 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
 }
 
 wxPoint kestrel_frame::next_camera_position() {
-    // Side by side below the menu bar, so that both cameras are seen at once.
+    // Side by side at the top of the client area, below the menu bar, so that both cameras are
+    // seen at once and every menu stays within reach. The client area's own screen position is
+    // used: a maximised window may report its outer position as -1, the toolkit's "default".
     const int open_cameras = static_cast<int>(camera_screens().size());
-    const wxPoint client_origin = GetScreenPosition() + wxPoint(0, GetSize().y - GetClientSize().y);
-    return client_origin + wxPoint(open_cameras * (floating_pane_size.x + 20), 0);
+    const wxRect client(ClientToScreen(wxPoint(0, 0)), GetClientSize());
+    const int x = client.x + open_cameras * (floating_pane_size.x + camera_pane_gap);
+    const int rightmost = std::max(client.x, client.GetRight() + 1 - floating_pane_size.x);
+    return {std::min(x, rightmost), client.y};
 }
 
 std::vector<camera_screen*> kestrel_frame::camera_screens() {

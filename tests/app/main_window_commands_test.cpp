@@ -21,6 +21,7 @@
 #include <wx/button.h>
 #include <wx/filedlg.h>
 #include <wx/mediactrl.h>
+#include <wx/menu.h>
 #include <wx/propgrid/propgrid.h>
 #include <wx/statusbr.h>
 
@@ -358,27 +359,65 @@ TEST_F(main_window_commands, an_unreachable_camera_still_gets_its_pane_and_an_er
     EXPECT_TRUE(boxes.dialogs().empty()) << boxes.dialogs().front().message;
 }
 
-TEST_F(main_window_commands, both_camera_panes_open_side_by_side_on_the_screen) {
+// Where the floating panes of both cameras are on the screen, in the order they were opened.
+std::vector<wxRect> camera_pane_places(kestrel_frame& frame) {
+    std::vector<wxRect> places;
+    for (camera_screen* const camera : app_test::camera_screens(frame)) {
+        const wxAuiPaneInfo& pane = frame.panes().GetPane(camera);
+        if (pane.frame != nullptr)
+            places.push_back(pane.frame->GetScreenRect());
+    }
+    return places;
+}
+
+// The main window's client area on the screen: below the menu bar, above the status bar.
+wxRect client_area_on_screen(const kestrel_frame& frame) {
+    return wxRect(frame.ClientToScreen(wxPoint(0, 0)), frame.GetClientSize());
+}
+
+TEST_F(main_window_commands, both_camera_panes_open_side_by_side_below_the_menu_bar) {
     const std::string nowhere = "rtsp://127.0.0.1:" + app_test::free_port() + "/cam";
     start({{"coordinate_server_port", app_test::free_port()},
            {"front_camera_rtsp_address", nowhere},
            {"back_camera_rtsp_address", nowhere},
            {"write_path", home.path()}});
-    ASSERT_TRUE(pump_events_until([&] { return frame->IsShownOnScreen(); }));
-    app_test::send_command(*frame, ID_BOILER_CAMERA);
-    app_test::send_command(*frame, ID_DIESEL_CAMERA);
+    ASSERT_TRUE(
+        pump_events_until([&] { return frame->IsShownOnScreen() && frame->IsMaximized(); }));
     test_support::pump_events_for(300ms);
 
-    const wxRect screen = wxGetClientDisplayRect();
-    std::vector<wxRect> places;
-    for (camera_screen* const camera : app_test::camera_screens(*frame)) {
-        const wxAuiPaneInfo& pane = frame->panes().GetPane(camera);
-        ASSERT_NE(pane.frame, nullptr);
-        places.push_back(pane.frame->GetScreenRect());
-        EXPECT_TRUE(screen.Contains(places.back())) << places.back().x << "," << places.back().y;
+    // Maximised, then moved and made smaller by the operator: the panes follow the window.
+    for (const bool maximised : {true, false}) {
+        if (!maximised) {
+            frame->panes().ClosePane(frame->panes().GetPane(utf8("Котел")));
+            frame->panes().ClosePane(frame->panes().GetPane(utf8("Дизель")));
+            frame->panes().Update();
+            frame->Maximize(false);
+            frame->SetSize(150, 120, 1400, 760);
+            ASSERT_TRUE(pump_events_until(
+                [&] { return !frame->IsMaximized() && frame->GetScreenPosition().x >= 100; }));
+            test_support::pump_events_for(300ms);
+        }
+        app_test::send_command(*frame, ID_BOILER_CAMERA);
+        app_test::send_command(*frame, ID_DIESEL_CAMERA);
+        test_support::pump_events_for(300ms);
+
+        const wxRect menu_bar = frame->GetMenuBar()->GetScreenRect();
+        const wxRect client = client_area_on_screen(*frame);
+        const std::vector<wxRect> places = camera_pane_places(*frame);
+        ASSERT_EQ(places.size(), 2u);
+        for (const wxRect& place : places) {
+            const std::string where =
+                std::to_string(place.x) + "," + std::to_string(place.y) + " in client area at " +
+                std::to_string(client.x) + "," + std::to_string(client.y) + ", menu bar ends at " +
+                std::to_string(menu_bar.GetBottom()) + (maximised ? " (maximised)" : " (moved)");
+            EXPECT_GT(place.GetTop(), menu_bar.GetBottom()) << where;
+            EXPECT_FALSE(place.Intersects(menu_bar)) << where;
+            EXPECT_TRUE(client.Contains(place.GetTopLeft())) << where;
+        }
+        EXPECT_FALSE(places[0].Intersects(places[1]));
+        EXPECT_LT(places[0].x, places[1].x) << "side by side in the order opened";
+        EXPECT_EQ(places[0].y, places[1].y);
     }
-    ASSERT_EQ(places.size(), 2u);
-    EXPECT_FALSE(places[0].Intersects(places[1]));
 }
 
 TEST_F(main_window_commands, a_camera_chosen_again_while_open_records_once_and_after_closing_anew) {
