@@ -286,10 +286,10 @@ void kestrel_frame::open_settings() {
     if (!make_folder(config_file))
         log_error(wxString::Format(utf8("Не удается создать папку с файлами настройки [%s]"),
                                    folder_text(config_file)));
-    config = std::make_unique<wxFileConfig>(wxString(), wxString(), config_file.GetFullPath(),
-                                            wxString(), wxCONFIG_USE_LOCAL_FILE, wxConvUTF8);
-    // Texts are read as they were entered: a "$" in a camera password is not a variable.
-    config->SetExpandEnvVars(false);
+    config = std::make_unique<settings_file_store>(config_file.GetFullPath());
+    for (const wxString& key : config->unreadable_keys())
+        log_error(wxString::Format(utf8("Неверное значение настройки %s в файле %s"), key,
+                                   config_file.GetFullPath()));
 }
 
 void kestrel_frame::write_start_rows() {

@@ -3,11 +3,11 @@
 // store, status bar, start rows), its destructor the shutdown sequence.
 
 #include "position/coord_client.h"
+#include "settings/settings_file_store.h"
 
 #include <memory>
 #include <vector>
 #include <wx/aui/framemanager.h>
-#include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 
@@ -70,7 +70,7 @@ private:
     wxFileName log_file;
     log_viewer* journal = nullptr; // a child window, owned by the toolkit
     wxFileName config_file;
-    std::unique_ptr<wxFileConfig> config;
+    std::unique_ptr<settings_file_store> config;
     // Stops the path-sensor reader, whether it still runs or has already ended.
     std::shared_ptr<dpp_stop_handle> dpp;
     // The one coordinate-server connection, shared by every camera screen.
