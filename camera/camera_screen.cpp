@@ -35,6 +35,8 @@ camera_screen::~camera_screen() {
         const std::lock_guard<std::mutex> lock(display_lock);
         take_unseen_frames();
     }
+    if (!writer_late_failure.empty())
+        log_error(writer_late_failure);
     end_time = wxGetUTCTime();
     const auto seconds = static_cast<int32_t>(end_time) - static_cast<int32_t>(start_time);
     log_info(frames_received_row(frames_received, seconds));
@@ -109,9 +111,11 @@ void camera_screen::capture_ended() {
     worker_ended.notify_all();
 }
 
-void camera_screen::writer_ended(int32_t frames_in_files) {
+void camera_screen::writer_ended(int32_t frames_in_files, const wxString& late_failure) {
     const std::lock_guard<std::recursive_mutex> lock(writer_guard);
     writer_worker = nullptr;
+    // The screen is going: an event would never be handled.
+    writer_late_failure = late_failure;
     // Progress events still queued when the screen closes are never handled; the thread's own
     // count is the true total.
     frames_written = frames_in_files;

@@ -46,7 +46,7 @@ private:
     void stop_writer();
     // Called by each thread's destructor, on whichever thread runs it.
     void capture_ended();
-    void writer_ended(int32_t frames_in_files);
+    void writer_ended(int32_t frames_in_files, const wxString& late_failure);
 
     void on_frame(wxThreadEvent& event);
     void on_camera_error(wxThreadEvent& event);
@@ -88,7 +88,8 @@ private:
     queue_budget frame_budget{frame_queue_limit}; // guarded by frame_queue_lock
 
     int32_t frames_received = 0;
-    int32_t frames_written = 0; // guarded by writer_guard once the writer has ended
+    int32_t frames_written = 0;   // guarded by writer_guard once the writer has ended
+    wxString writer_late_failure; // guarded by writer_guard; set as the writer ends
     int64_t start_time = 0;
     int64_t end_time = 0;
     wxMessageQueue<uint64_t> writer_queue;

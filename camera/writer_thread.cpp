@@ -39,11 +39,12 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
 
 writer_thread::~writer_thread() {
     writer->close();
+    const wxString late_failure = writer->take_late_failure();
     batch.clear();
     // Released before the screen hears of the end: when the screen's destructor returns, the
     // video file is finished and the trip's index is saved.
     writer.reset();
-    screen->writer_ended(frames_written);
+    screen->writer_ended(frames_written, late_failure);
 }
 
 wxThread::ExitCode writer_thread::Entry() {
@@ -83,6 +84,9 @@ void writer_thread::write_one(frame_item& item) {
     if (subtitles.enabled)
         burner.burn(item.picture, item.position.expand(wxString(subtitles.format)));
     note_write_result(writer->write(item.picture, item.position));
+    const wxString late_failure = writer->take_late_failure();
+    if (!late_failure.empty())
+        post_camera_event(screen, writer_error_event, late_failure);
 }
 
 void writer_thread::note_write_result(bool written) {

@@ -21,6 +21,8 @@ bool video_file_writer_avi::open(const wxString& write_path) {
 void video_file_writer_avi::close() {
     if (video.isOpened())
         finish_file();
+    index.close();
+    note_index_state(index);
 }
 
 bool video_file_writer_avi::write(const cv::Mat& picture, const TrackPosition& position) {
@@ -37,6 +39,7 @@ bool video_file_writer_avi::write(const cv::Mat& picture, const TrackPosition& p
     cv::cvtColor(picture, bgr, cv::COLOR_RGB2BGR);
     video.write(bgr);
     index.add(target.GetFullName(), frames_in_file++, position);
+    note_index_state(index);
     return true;
 }
 
@@ -72,4 +75,5 @@ void video_file_writer_avi::finish_file() {
     video.release();
     // A finished file is a good moment to secure its frames in the index.
     index.save();
+    note_index_state(index);
 }

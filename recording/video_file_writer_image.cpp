@@ -27,5 +27,11 @@ bool video_file_writer_image::write(const cv::Mat& picture, const TrackPosition&
     }
     names.take(target.GetFullName());
     index.add(target.GetFullName(), 0, position);
+    note_index_state(index);
     return true;
+}
+
+void video_file_writer_image::close() {
+    index.close();
+    note_index_state(index);
 }

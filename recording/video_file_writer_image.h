@@ -13,8 +13,8 @@
 class video_file_writer_image : public video_file_writer_basic {
 public:
     bool open(const wxString& write_path) override;
-    // Every image is finished when written: nothing to do.
-    void close() override {}
+    // Every image is finished when written: saves the index.
+    void close() override;
     bool write(const cv::Mat& picture, const TrackPosition& position) override;
 
     void set_index_save_interval(std::chrono::milliseconds interval) {

@@ -283,6 +283,61 @@ TEST_F(camera_pipeline, coordinate_server_closing_gives_one_error_and_default_re
     }
 }
 
+TEST_F(camera_pipeline, an_index_that_cannot_be_saved_gives_one_row_naming_it) {
+    test_camera camera({"--size", "320x240"});
+    // A new kilometre every 20 answers: the index is saved at every new file.
+    coordinate_simulator simulator({"--step", "50", "--start", "5000"});
+    ASSERT_TRUE(coord.connect("127.0.0.1", simulator.port()));
+    std::string index_path;
+    record(
+        camera_settings(camera.url(), {{"write_interval", "0"},
+                                       {"write_format", "AVI"},
+                                       {"codec", "MJPEG"},
+                                       {"video_write_policy", "1 километр"},
+                                       {"hard_subs", "0"}}),
+        0, [&](camera_screen&) {
+            index_path = trip_folder() + "/data.idx";
+            ASSERT_TRUE(
+                pump_events_until([&] { return std::filesystem::exists(index_path); }, 30s));
+            // The disk refuses the index from now on: a folder stands in its place.
+            std::filesystem::remove(index_path);
+            std::filesystem::create_directory(index_path);
+            EXPECT_TRUE(pump_events_until(
+                [&] { return !journal.rows_with(L"Не удается сохранить индекс").empty(); }, 30s));
+            // More new files, more failed saves, and the last save at the end fails too.
+            const auto videos = test_support::files_with_extension(trip_folder(), ".avi");
+            EXPECT_TRUE(pump_events_until(
+                [&] {
+                    return test_support::files_with_extension(trip_folder(), ".avi").size() >=
+                           videos.size() + 2;
+                },
+                30s));
+        });
+    const auto rows = journal.rows_with(L"Не удается сохранить индекс");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows.front().text, L"Не удается сохранить индекс [" +
+                                     wxString::FromUTF8(index_path).ToStdWstring() + L"]");
+    EXPECT_TRUE(rows.front().error);
+}
+
+TEST_F(camera_pipeline, an_index_whose_only_save_fails_as_the_pane_closes_is_named) {
+    test_camera camera({"--size", "320x240"});
+    std::string index_path;
+    record(camera_settings(camera.url(),
+                           {{"write_interval", "0"}, {"write_format", "JPEG"}, {"hard_subs", "0"}}),
+           5, [&](camera_screen&) {
+               // Saved only as the pane closes, and then refused.
+               index_path = trip_folder() + "/data.idx";
+               std::filesystem::create_directory(index_path);
+           });
+    const auto rows = journal.rows_with(L"Не удается сохранить индекс [");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows.front().error);
+    EXPECT_NE(rows.front().text.find(wxString::FromUTF8(index_path).ToStdWstring()),
+              std::wstring::npos);
+    EXPECT_GE(count_in_row(L"Записано "), 5);
+}
+
 TEST_F(camera_pipeline, password_never_reaches_the_journal_and_a_late_camera_is_picked_up) {
     // Nothing listens on the port yet: take a free one from a camera that is stopped at once.
     std::string port;
