@@ -2,6 +2,7 @@
 
 #include "app/journal_files.h"
 #include "camera/camera_screen.h"
+#include "camera/pipeline_rules.h"
 #include "journal/journal.h"
 #include "journal/log_viewer.h"
 #include "platform/paths.h"
@@ -126,7 +127,7 @@ void kestrel_frame::check_coordinate_server() {
     const wxString address = read_text(*config, "coordinate_server_address");
     const wxString port = read_text(*config, "coordinate_server_port");
     if (coord_client.connect(platform::to_narrow(address), platform::to_narrow(port)))
-        log_info(wxString::Format(utf8("Сервер координат: %s:%s"), address, port));
+        log_info(coordinate_server_row(address, port));
     else
         log_error(wxString::Format(utf8("Не удалось соединиться с сервером координат: %s:%s"),
                                    address, port));
