@@ -16,6 +16,8 @@
 #include <opencv2/core/version.hpp>
 #include <stdexcept>
 #include <vector>
+#include <wx/app.h>
+#include <wx/dialog.h>
 #include <wx/filedlg.h>
 #include <wx/image.h>
 #include <wx/log.h>
@@ -107,9 +109,12 @@ wxEND_EVENT_TABLE()
     write_start_rows();
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
+    termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });
+    wxTheApp->Bind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
 }
 
 kestrel_frame::~kestrel_frame() {
+    wxTheApp->Unbind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
     // Camera screens stop their threads as they go, and their capture threads use the
     // coordinate client: they go first, while the journal can still take their totals.
     close_camera_panes();
@@ -185,6 +190,23 @@ void kestrel_frame::on_dpp_error(wxThreadEvent& event) {
     // The reader posts this as it ends and is never restarted. Its handle stays: stopping an
     // ended reader returns at once and waits out a reader still closing its port.
     log_error(wxString::Format(utf8("Ошибка ДПП: %s"), event.GetString()));
+}
+
+void kestrel_frame::on_end_session(wxCloseEvent&) {
+    // The session goes once this returns: the cameras finish their files and indexes now,
+    // not at the next idle time.
+    close_camera_panes();
+    Close(true);
+}
+
+void kestrel_frame::close_on_request() {
+    // A dialog the operator left open is cancelled first; the window closes once its modal
+    // loop has ended.
+    for (wxWindow* const window : wxTopLevelWindows)
+        if (auto* const dialog = dynamic_cast<wxDialog*>(window);
+            dialog != nullptr && dialog->IsModal())
+            dialog->EndModal(wxID_CANCEL);
+    CallAfter([this] { Close(true); });
 }
 
 void kestrel_frame::open_camera(const wxString& camera_name) {

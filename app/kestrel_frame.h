@@ -2,6 +2,7 @@
 // The main window. Its constructor is the program's start-up sequence (menus, journal, settings
 // store, status bar, start rows), its destructor the shutdown sequence.
 
+#include "platform/termination_signals.h"
 #include "position/coord_client.h"
 #include "settings/settings_file_store.h"
 
@@ -55,6 +56,9 @@ private:
     void on_exit(wxCommandEvent& event);
     void on_dpp_value(wxThreadEvent& event);
     void on_dpp_error(wxThreadEvent& event);
+    void on_end_session(wxCloseEvent& event);
+    // A request from the system to end the program: closes it as "Выход" does.
+    void close_on_request();
 
     void open_camera(const wxString& camera_name);
     void close_camera_panes();
@@ -75,6 +79,8 @@ private:
     std::shared_ptr<dpp_stop_handle> dpp;
     // The one coordinate-server connection, shared by every camera screen.
     ::coord_client coord_client;
+    // The system's requests to end the program (machine shutting down, Ctrl+C, terminal gone).
+    std::unique_ptr<platform::termination_signals> termination;
 
     wxDECLARE_EVENT_TABLE();
 };

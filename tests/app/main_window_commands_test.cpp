@@ -11,6 +11,7 @@
 #include "tests/app/app_test_support.h"
 #include "tests/support/gui_test.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -456,6 +457,47 @@ TEST_F(main_window_commands, a_camera_chosen_again_while_open_records_once_and_a
     EXPECT_EQ(app_test::trip_folders(home.path()).size(), 2u);
     EXPECT_EQ(rows_starting("Записано ").size(), 2u);
     EXPECT_TRUE(boxes.dialogs().empty());
+}
+
+// Ending the program from outside ------------------------------------------------------------
+
+TEST_F(main_window_commands, the_desktop_session_ending_closes_every_camera_before_it_returns) {
+    const std::string nowhere = "rtsp://127.0.0.1:" + app_test::free_port() + "/cam";
+    start({{"coordinate_server_port", app_test::free_port()},
+           {"front_camera_rtsp_address", nowhere},
+           {"back_camera_rtsp_address", nowhere},
+           {"write_path", home.path()}});
+    app_test::send_command(*frame, ID_BOILER_CAMERA);
+    app_test::send_command(*frame, ID_DIESEL_CAMERA);
+    ASSERT_EQ(app_test::camera_screens(*frame).size(), 2u);
+
+    wxCloseEvent session_end(wxEVT_END_SESSION);
+    wxTheApp->ProcessEvent(session_end);
+    // The session may go as soon as the event is handled: totals and indexes are there now.
+    EXPECT_EQ(rows_starting("Принято ").size(), 2u);
+    EXPECT_EQ(rows_starting("Записано ").size(), 2u);
+    for (const std::string& folder : app_test::trip_folders(home.path()))
+        EXPECT_TRUE(fs::exists(folder + "/data.idx")) << folder;
+    EXPECT_TRUE(pump_events_until([&] {
+        return wxTopLevelWindows.Find(frame) == nullptr && !wxPendingDelete.Member(frame);
+    }));
+    frame = nullptr;
+}
+
+TEST_F(main_window_commands, a_termination_signal_cancels_an_open_dialog_and_closes_the_window) {
+    start({{"coordinate_server_port", app_test::free_port()}, {"write_interval", "25"}});
+    const std::string before = test_support::read_file_bytes(app_test::settings_path(home.path()));
+    // The machine shuts down while the operator has the settings dialog open.
+    dialog_operator signaller([](wxDialog&) { std::raise(SIGTERM); });
+    app_test::send_command(*frame, ID_SETTINGS);
+    EXPECT_TRUE(signaller.was_settings_dialog());
+    EXPECT_TRUE(pump_events_until([&] {
+        return wxTopLevelWindows.Find(frame) == nullptr && !wxPendingDelete.Member(frame);
+    }));
+    frame = nullptr;
+    EXPECT_EQ(test_support::read_file_bytes(app_test::settings_path(home.path())), before)
+        << "the dialog was cancelled, not confirmed";
+    EXPECT_NE(test_support::read_file_utf8(journal_file).Find(utf8("Начало работы")), wxNOT_FOUND);
 }
 
 // Review pane ---------------------------------------------------------------------------------
