@@ -228,11 +228,14 @@ TEST_F(recording_program, a_termination_signal_closes_it_as_the_exit_command_doe
 TEST_F(recording_program, a_second_signal_while_it_closes_ends_it_at_once) {
     open_camera(1, boiler.address());
     record_a_while(1);
+    // Two different signals: the same one twice may arrive as one. Both pending at once are
+    // taken in the system's order, so either may be the second.
     program->signal(SIGTERM);
     program->signal(SIGINT);
     const std::optional<int> code = program->wait_for_exit(30s);
     ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 128 + SIGINT) << "ended by the second signal's own exit status";
+    EXPECT_TRUE(*code == 128 + SIGINT || *code == 128 + SIGTERM)
+        << "ended by the second signal with its own exit status, not " << *code;
 }
 
 } // namespace
