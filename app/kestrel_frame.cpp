@@ -4,6 +4,7 @@
 #include "app/journal_files.h"
 #include "app/trip_browser.h"
 #include "camera/camera_screen.h"
+#include "camera/pipeline_rules.h"
 #include "journal/journal.h"
 #include "journal/log_viewer.h"
 #include "platform/paths.h"
@@ -12,10 +13,13 @@
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <ctime>
 #include <opencv2/core/version.hpp>
 #include <stdexcept>
 #include <vector>
+#include <wx/app.h>
+#include <wx/dialog.h>
 #include <wx/filedlg.h>
 #include <wx/image.h>
 #include <wx/log.h>
@@ -31,6 +35,7 @@ namespace {
 constexpr int journal_pane_height = 200;
 const wxSize floating_pane_size(640, 480);
 const wxSize trip_browser_min_size(480, 360);
+constexpr int camera_pane_gap = 20;
 
 wxString utf8(const char* text) {
     return wxString::FromUTF8(text);
@@ -109,9 +114,12 @@ wxEND_EVENT_TABLE()
     write_start_rows();
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
+    termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });
+    wxTheApp->Bind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
 }
 
 kestrel_frame::~kestrel_frame() {
+    wxTheApp->Unbind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
     // Camera screens stop their threads as they go, and their capture threads use the
     // coordinate client: they go first, while the journal can still take their totals.
     close_camera_panes();
@@ -129,7 +137,7 @@ void kestrel_frame::check_coordinate_server() {
     const wxString address = read_text(*config, "coordinate_server_address");
     const wxString port = read_text(*config, "coordinate_server_port");
     if (coord_client.connect(platform::to_narrow(address), platform::to_narrow(port)))
-        log_info(wxString::Format(utf8("Сервер координат: %s:%s"), address, port));
+        log_info(coordinate_server_row(address, port));
     else
         log_error(wxString::Format(utf8("Не удалось соединиться с сервером координат: %s:%s"),
                                    address, port));
@@ -224,6 +232,23 @@ void kestrel_frame::on_dpp_error(wxThreadEvent& event) {
     log_error(wxString::Format(utf8("Ошибка ДПП: %s"), event.GetString()));
 }
 
+void kestrel_frame::on_end_session(wxCloseEvent&) {
+    // The session goes once this returns: the cameras finish their files and indexes now,
+    // not at the next idle time.
+    close_camera_panes();
+    Close(true);
+}
+
+void kestrel_frame::close_on_request() {
+    // A dialog the operator left open is cancelled first; the window closes once its modal
+    // loop has ended.
+    for (wxWindow* const window : wxTopLevelWindows)
+        if (auto* const dialog = dynamic_cast<wxDialog*>(window);
+            dialog != nullptr && dialog->IsModal())
+            dialog->EndModal(wxID_CANCEL);
+    CallAfter([this] { Close(true); });
+}
+
 void kestrel_frame::open_camera(const wxString& camera_name) {
     // One recording per camera: a second screen would record the same stream twice.
     wxAuiPaneInfo& open_pane = aui_manager.GetPane(camera_name);
@@ -254,10 +279,14 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
 }
 
 wxPoint kestrel_frame::next_camera_position() {
-    // Side by side below the menu bar, so that both cameras are seen at once.
+    // Side by side at the top of the client area, below the menu bar, so that both cameras are
+    // seen at once and every menu stays within reach. The client area's own screen position is
+    // used: a maximised window may report its outer position as -1, the toolkit's "default".
     const int open_cameras = static_cast<int>(camera_screens().size());
-    const wxPoint client_origin = GetScreenPosition() + wxPoint(0, GetSize().y - GetClientSize().y);
-    return client_origin + wxPoint(open_cameras * (floating_pane_size.x + 20), 0);
+    const wxRect client(ClientToScreen(wxPoint(0, 0)), GetClientSize());
+    const int x = client.x + open_cameras * (floating_pane_size.x + camera_pane_gap);
+    const int rightmost = std::max(client.x, client.GetRight() + 1 - floating_pane_size.x);
+    return {std::min(x, rightmost), client.y};
 }
 
 std::vector<camera_screen*> kestrel_frame::camera_screens() {
@@ -325,10 +354,10 @@ void kestrel_frame::open_settings() {
     if (!make_folder(config_file))
         log_error(wxString::Format(utf8("Не удается создать папку с файлами настройки [%s]"),
                                    folder_text(config_file)));
-    config = std::make_unique<wxFileConfig>(wxString(), wxString(), config_file.GetFullPath(),
-                                            wxString(), wxCONFIG_USE_LOCAL_FILE, wxConvUTF8);
-    // Texts are read as they were entered: a "$" in a camera password is not a variable.
-    config->SetExpandEnvVars(false);
+    config = std::make_unique<settings_file_store>(config_file.GetFullPath());
+    for (const wxString& key : config->unreadable_keys())
+        log_error(wxString::Format(utf8("Неверное значение настройки %s в файле %s"), key,
+                                   config_file.GetFullPath()));
 }
 
 void kestrel_frame::write_start_rows() {

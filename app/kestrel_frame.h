@@ -2,12 +2,13 @@
 // The main window. Its constructor is the program's start-up sequence (menus, journal, settings
 // store, status bar, start rows), its destructor the shutdown sequence.
 
+#include "platform/termination_signals.h"
 #include "position/coord_client.h"
+#include "settings/settings_file_store.h"
 
 #include <memory>
 #include <vector>
 #include <wx/aui/framemanager.h>
-#include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 
@@ -61,6 +62,9 @@ private:
     void on_exit(wxCommandEvent& event);
     void on_dpp_value(wxThreadEvent& event);
     void on_dpp_error(wxThreadEvent& event);
+    void on_end_session(wxCloseEvent& event);
+    // A request from the system to end the program: closes it as "Выход" does.
+    void close_on_request();
 
     void open_camera(const wxString& camera_name);
     void close_camera_panes();
@@ -76,11 +80,13 @@ private:
     wxFileName log_file;
     log_viewer* journal = nullptr; // a child window, owned by the toolkit
     wxFileName config_file;
-    std::unique_ptr<wxFileConfig> config;
+    std::unique_ptr<settings_file_store> config;
     // Stops the path-sensor reader, whether it still runs or has already ended.
     std::shared_ptr<dpp_stop_handle> dpp;
     // The one coordinate-server connection, shared by every camera screen.
     ::coord_client coord_client;
+    // The system's requests to end the program (machine shutting down, Ctrl+C, terminal gone).
+    std::unique_ptr<platform::termination_signals> termination;
 
     wxDECLARE_EVENT_TABLE();
 };

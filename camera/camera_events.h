@@ -6,9 +6,9 @@
 
 // A new frame is in the display slot.
 wxDECLARE_EVENT(camera_frame_event, wxThreadEvent);
-// Text for a red journal row: a failed coordinate exchange, a lost stream, dropped frames.
+// Text for a red journal row: a lost coordinate server, a lost stream, dropped frames.
 wxDECLARE_EVENT(camera_error_event, wxThreadEvent);
-// Text for a blue journal row: the stream came back.
+// Text for a blue journal row: the stream or the coordinate server came back.
 wxDECLARE_EVENT(camera_info_event, wxThreadEvent);
 // One frame reached a file.
 wxDECLARE_EVENT(writer_progress_event, wxThreadEvent);

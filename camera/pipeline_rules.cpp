@@ -82,6 +82,10 @@ wxString camera_opened_row(const std::string& url, double fps, double fourcc, do
                             static_cast<int>(height));
 }
 
+wxString coordinate_server_row(const wxString& address, const wxString& port) {
+    return wxString::Format(wxString::FromUTF8("Сервер координат: %s:%s"), address, port);
+}
+
 wxString camera_failed_row(const std::string& url) {
     return with_url("Не удалось подключить камеру: %s", url);
 }

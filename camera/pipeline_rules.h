@@ -77,6 +77,8 @@ wxString camera_opened_row(const std::string& url, double fps, double fourcc, do
 wxString camera_failed_row(const std::string& url);
 // "Потеряна связь с камерой: %s" with the masked URL.
 wxString camera_lost_row(const std::string& url);
+// "Сервер координат: %s:%s": the coordinate server is connected (again).
+wxString coordinate_server_row(const wxString& address, const wxString& port);
 // The row that ends an overflow episode of the frame queue.
 wxString frames_dropped_row(long frames);
 // "Принято %d кадров за %d c, [%d fps]"; a screen closed within its first second reports 0 fps.

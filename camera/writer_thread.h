@@ -24,7 +24,8 @@ public:
     writer_thread(camera_screen* screen, const wxConfigBase& config, const wxString& camera_name,
                   wxMessageQueue<uint64_t>* writer_queue, const subtitle_style& subtitles);
     // Finishes the files and the index, then tells the screen, under its writer_guard, that
-    // the thread is gone and how many frames reached a file.
+    // the thread is gone, how many frames reached a file and whether the last save of the
+    // index failed.
     ~writer_thread() override;
 
     // Where this camera's trip is recorded; set at construction, never changed.

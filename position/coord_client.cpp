@@ -1,7 +1,6 @@
 #include "position/coord_client.h"
 
 #include <algorithm>
-#include <boost/asio/connect.hpp>
 #include <boost/system/system_error.hpp>
 #include <cerrno>
 #include <stdexcept>
@@ -60,21 +59,20 @@ coord_client::~coord_client() {
 
 bool coord_client::connect(const std::string& host, const std::string& port) {
     const std::lock_guard<std::mutex> guard(lock);
+    server = server_address{host, port};
+    endpoints.clear();
+    const auto deadline = clock::now() + wait_limit;
     boost::system::error_code error;
-    const auto endpoints = resolver.resolve(host, port, tcp::resolver::numeric_service, error);
-    if (!error) {
-        for (const auto& entry : endpoints) {
-            socket.close(error);
-            socket.open(entry.endpoint().protocol(), error);
-            if (!error)
-                socket.connect(entry.endpoint(), error);
-            // Non-blocking from here on: an exchange waits with its own time limit.
-            if (!error)
-                socket.non_blocking(true, error);
-            if (!error)
-                return true;
-        }
+    const auto resolved = resolver.resolve(host, port, tcp::resolver::numeric_service, error);
+    if (!error)
+        for (const auto& entry : resolved)
+            endpoints.push_back(entry.endpoint());
+    if (connect_to_any(endpoints, deadline)) {
+        lost = false;
+        return true;
     }
+    lost = true;
+    next_attempt = clock::now() + reconnect_interval;
     boost::system::error_code close_error;
     socket.close(close_error);
     if (close_error)
@@ -82,23 +80,93 @@ bool coord_client::connect(const std::string& host, const std::string& port) {
     return false;
 }
 
+bool coord_client::connect_to_any(const std::vector<tcp::endpoint>& candidates,
+                                  clock::time_point deadline) {
+    for (const auto& endpoint : candidates) {
+        if (connect_to(endpoint, deadline))
+            return true;
+        if (clock::now() >= deadline)
+            break;
+    }
+    return false;
+}
+
+bool coord_client::connect_to(const tcp::endpoint& endpoint, clock::time_point deadline) {
+    // Asynchronous, so that the attempt ends at the deadline rather than at the platform's own
+    // connect time-out (minutes, for an address that never answers).
+    boost::system::error_code error;
+    socket.close(error);
+    std::optional<boost::system::error_code> outcome;
+    socket.async_connect(endpoint,
+                         [&outcome](const boost::system::error_code& result) { outcome = result; });
+    io.restart();
+    io.run_until(deadline);
+    if (!outcome) {
+        socket.close(error);
+        // The cancelled attempt reports to its handler before the context is used again.
+        io.restart();
+        io.run();
+        return false;
+    }
+    if (*outcome)
+        return false;
+    // Non-blocking from here on: an exchange waits with its own time limit.
+    socket.non_blocking(true, error);
+    return !error;
+}
+
+bool coord_client::reconnect_when_due(clock::time_point deadline) {
+    if (!server || !lost || clock::now() < next_attempt)
+        return false;
+    if (endpoints.empty()) {
+        // Only an address needs no name service here: a capture thread must not wait on one.
+        boost::system::error_code error;
+        const auto resolved =
+            resolver.resolve(server->host, server->port,
+                             tcp::resolver::numeric_host | tcp::resolver::numeric_service, error);
+        if (!error)
+            for (const auto& entry : resolved)
+                endpoints.push_back(entry.endpoint());
+    }
+    if (connect_to_any(endpoints, deadline))
+        return true;
+    boost::system::error_code ignored;
+    socket.close(ignored);
+    next_attempt = clock::now() + reconnect_interval;
+    return false;
+}
+
 exchange_result coord_client::exchange(int32_t path_sensor_value, double coordinate_offset) {
     const std::lock_guard<std::mutex> guard(lock);
     answer.fill(0);
-    if (!socket.is_open())
+    const auto deadline = clock::now() + wait_limit;
+    if (!socket.is_open() && !reconnect_when_due(deadline))
         return {};
 
     const coord_wire::request_bytes request =
         coord_wire::encode_request(path_sensor_value, coordinate_offset);
-    const auto deadline = clock_type::now() + wait_limit;
-    send_request(request, deadline);
-    const size_t received = receive_answer(deadline);
+    size_t received = 0;
+    try {
+        send_request(request, deadline);
+        received = receive_answer(deadline);
+    } catch (...) {
+        next_attempt = clock::now() + reconnect_interval;
+        // A connection made again that fails at once is still the same loss.
+        if (lost)
+            return {};
+        lost = true;
+        throw;
+    }
 
     exchange_result result;
     const std::optional<position_fix> fix = coord_wire::decode_answer(answer.data(), received);
     result.status = fix ? exchange_result::outcome::fix : exchange_result::outcome::no_fix;
     if (fix)
         result.fix = *fix;
+    if (lost) {
+        lost = false;
+        result.reconnected = server;
+    }
     return result;
 }
 
@@ -155,6 +223,9 @@ void coord_client::close() {
     const std::lock_guard<std::mutex> guard(lock);
     boost::system::error_code error;
     socket.close(error);
+    server.reset();
+    endpoints.clear();
+    lost = false;
 }
 
 bool coord_client::is_connected() {

@@ -1,9 +1,9 @@
 #include "position/track_position.h"
 
+#include "platform/text.h"
+
 #include <ctime>
 #include <utility>
-
-#include "platform/text.h"
 
 namespace {
 
@@ -18,6 +18,7 @@ void take_numbers(TrackPosition& to, const TrackPosition& from) {
     to.abs = from.abs;
     to.km = from.km;
     to.m = from.m;
+    to.has_fix = from.has_fix;
 }
 
 void take_texts(TrackPosition& to, TrackPosition& from) {
@@ -35,7 +36,7 @@ TrackPosition::TrackPosition(int32_t frame_number) : frame(frame_number), time(n
 
 TrackPosition::TrackPosition(int32_t frame_number, const position_fix& fix)
     : frame(frame_number), time(now()), server_value(fix.server_value), abs(fix.abs), km(fix.km),
-      m(fix.m), dir(fix.dir), way(fix.way), pch(fix.pch), peregon(fix.peregon) {}
+      m(fix.m), dir(fix.dir), way(fix.way), pch(fix.pch), peregon(fix.peregon), has_fix(true) {}
 
 TrackPosition::TrackPosition(TrackPosition&& other) noexcept {
     take_numbers(*this, other);

@@ -2,12 +2,11 @@
 // Where the car stood when a frame was taken. Copied with every frame; copies share nothing,
 // so a copy may cross to another thread without a lock.
 
+#include "position/position_fix.h"
+
 #include <cstdint>
 #include <string>
-
 #include <wx/string.h>
-
-#include "position/position_fix.h"
 
 struct TrackPosition {
     int32_t frame = 0;
@@ -20,6 +19,8 @@ struct TrackPosition {
     std::string way = "0";
     std::string pch = "0";
     std::string peregon = "0";
+    // True when the coordinate server gave a fix for this frame; the other fields then hold it.
+    bool has_fix = false;
 
     // Defaults, stamped with the current time.
     TrackPosition();

@@ -2,13 +2,18 @@
 
 #include "recording/trip_folder.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
-#include <unistd.h>
+#include <memory>
+#include <string>
 #include <vector>
 #include <wx/datetime.h>
 #include <wx/mstream.h>
+
+struct FrameIndex::laid_out {
+    std::string document;
+    size_t head = 0;                 // bytes up to the first record
+    std::vector<size_t> record_ends; // offsets just past each record's line
+    size_t closing = 0;              // bytes of the closing tag at the document's end
+};
 
 namespace {
 
@@ -23,32 +28,26 @@ wxString local_time_text(int64_t time) {
     return wxDateTime(static_cast<time_t>(time)).Format(wxDefaultDateTimeFormat);
 }
 
-// Writes the bytes and forces them to the disk, so the rename that follows never publishes a
-// file whose content is still only in memory when the power goes.
-bool write_durably(const std::filesystem::path& file, const void* data, size_t size) {
-    std::FILE* stream = std::fopen(file.c_str(), "wb");
-    if (stream == nullptr)
-        return false;
-    bool written = size == 0 || std::fwrite(data, 1, size, stream) == size;
-    written = std::fflush(stream) == 0 && written;
-    written = ::fsync(fileno(stream)) == 0 && written;
-    return std::fclose(stream) == 0 && written;
-}
-
 } // namespace
 
 FrameIndex::FrameIndex() : root(new wxXmlNode(wxXML_ELEMENT_NODE, "section")) {
     // The document owns the root from here on.
-    document.SetRoot(root);
+    unsaved.SetRoot(root);
 }
 
 FrameIndex::~FrameIndex() {
-    save();
+    close();
 }
 
-void FrameIndex::add(const wxString& file, uint64_t frame_in_file, const TrackPosition& position) {
+void FrameIndex::set_path(const wxString& index_path) {
+    path = index_path;
+    file.emplace(native_path(path));
+}
+
+bool FrameIndex::add(const wxString& file_name, uint64_t frame_in_file,
+                     const TrackPosition& position) {
     auto* frame = new wxXmlNode(wxXML_ELEMENT_NODE, "frame");
-    frame->AddAttribute("file", file);
+    frame->AddAttribute("file", file_name);
     frame->AddAttribute("frame_in_file",
                         wxString::Format("%llu", static_cast<unsigned long long>(frame_in_file)));
     frame->AddAttribute("frame", wxString::Format("%d", position.frame));
@@ -59,29 +58,91 @@ void FrameIndex::add(const wxString& file, uint64_t frame_in_file, const TrackPo
     // The root takes ownership.
     root->InsertChildAfter(frame, last_frame);
     last_frame = frame;
+    ++unsaved_count;
     ++frame_count;
-    if (clock::now() - last_save >= save_interval)
-        save();
+    if (held_back || clock::now() - last_save >= save_interval)
+        return save();
+    return true;
 }
 
 bool FrameIndex::save() {
+    return write_records(false);
+}
+
+bool FrameIndex::close() {
+    if (unsaved_count == 0 && file && file->created())
+        return true;
+    return write_records(true);
+}
+
+bool FrameIndex::write_records(bool every_record) {
     last_save = clock::now();
-    if (path.empty())
+    if (!file)
         return false;
-    wxMemoryOutputStream text;
-    if (!document.Save(text, 2))
-        return false;
-    const std::filesystem::path index = native_path(path);
-    std::filesystem::path temporary = index;
-    temporary += ".tmp";
-    std::vector<char> bytes(static_cast<size_t>(text.GetLength()));
-    text.CopyTo(bytes.data(), bytes.size());
-    if (!write_durably(temporary, bytes.data(), bytes.size())) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return false;
+    const laid_out text = lay_out();
+    size_t records = text.record_ends.size();
+    const auto size_with = [&](size_t count) {
+        const uint64_t children = count == 0 ? 0 : text.record_ends[count - 1] - text.head;
+        return file->created() ? file->size() + children : text.head + children + text.closing;
+    };
+    // A record is left for later rather than end the file where the next save could not
+    // append in place; the last save of the trip has no next one.
+    if (!every_record && records > 0 && file->awkward_size(size_with(records), text.closing))
+        --records;
+    held_back = records < text.record_ends.size();
+    if (records == 0 && (file->created() || !every_record))
+        return true;
+
+    bool written = false;
+    if (!file->created()) {
+        const std::string_view document(text.document);
+        written =
+            records == text.record_ends.size()
+                ? file->create(document, text.closing)
+                : file->create(std::string(document.substr(0, text.record_ends[records - 1])) +
+                                   std::string(document.substr(document.size() - text.closing)),
+                               text.closing);
+    } else {
+        written = file->append(std::string_view(text.document)
+                                   .substr(text.head, text.record_ends[records - 1] - text.head));
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, index, error);
-    return !error;
+    save_failed = !written;
+    if (written)
+        forget_saved(records);
+    return written;
+}
+
+FrameIndex::laid_out FrameIndex::lay_out() const {
+    laid_out text;
+    wxMemoryOutputStream stream;
+    unsaved.Save(stream, 2);
+    text.document.resize(static_cast<size_t>(stream.GetLength()));
+    stream.CopyTo(text.document.data(), text.document.size());
+    if (unsaved_count == 0) {
+        // "<section/>": nothing to split, nothing can follow.
+        text.head = text.document.size();
+        return text;
+    }
+    // The writer puts every element on a line of its own and escapes line ends inside
+    // attribute values: the lines after the root's opening tag are the records.
+    const std::string closing_tag = "</section>\n";
+    text.closing = closing_tag.size();
+    text.head = text.document.find("<section>\n") + std::string("<section>\n").size();
+    const size_t records_end = text.document.size() - text.closing;
+    for (size_t at = text.head; at < records_end;) {
+        at = text.document.find('\n', at) + 1;
+        text.record_ends.push_back(at);
+    }
+    return text;
+}
+
+void FrameIndex::forget_saved(size_t records) {
+    for (size_t i = 0; i < records; ++i) {
+        wxXmlNode* const first = root->GetChildren();
+        root->RemoveChild(first);
+        const std::unique_ptr<wxXmlNode> saved(first);
+        if (saved.get() == last_frame)
+            last_frame = nullptr;
+    }
+    unsaved_count -= records;
 }

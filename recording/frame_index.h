@@ -1,13 +1,16 @@
 #pragma once
 // The frame index of a trip, "data.idx": every frame written, in order, with the file that
-// holds it, its place in that file, its frame number, coordinate and time. Kept in memory and
-// saved whole, by writing a temporary file and renaming it over the index, so a crash leaves
-// the last complete save behind rather than nothing or half a file.
+// holds it, its place in that file, its frame number, coordinate and time. Only the records not
+// yet saved are kept in memory; a save appends them to the file in place, so it costs what is
+// new however long the trip, and a crash at any moment leaves a file that parses and lists
+// every record of the last completed save.
 
 #include "position/track_position.h"
+#include "recording/growing_xml_file.h"
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <wx/string.h>
 #include <wx/xml/xml.h>
 
@@ -17,33 +20,53 @@ public:
     static constexpr std::chrono::milliseconds default_save_interval{30000};
 
     FrameIndex();
-    // Saves the index a last time.
+    // Saves every record not saved yet.
     ~FrameIndex();
     FrameIndex(const FrameIndex&) = delete;
     FrameIndex& operator=(const FrameIndex&) = delete;
 
     // Where "data.idx" goes; nothing is saved before it is set.
-    void set_path(const wxString& index_path) { path = index_path; }
+    void set_path(const wxString& index_path);
+    const wxString& file_path() const { return path; }
     void set_save_interval(std::chrono::milliseconds interval) { save_interval = interval; }
 
-    // Lists one written frame; saves the index when the save interval has passed.
-    void add(const wxString& file, uint64_t frame_in_file, const TrackPosition& position);
+    // Lists one written frame. Saves the index when the save interval has passed (a failed save
+    // is tried again then), and at once after a save that left a record for later. False when
+    // that save failed.
+    bool add(const wxString& file, uint64_t frame_in_file, const TrackPosition& position);
 
-    // Writes the whole index now. False when it could not be written; the previous save, if
-    // any, is then still in place.
+    // Writes the records added since the last save. When the file's layout asks for it, the
+    // newest record is left for the next save (the next add makes it). False when the index
+    // could not be written; its records then wait for the next save.
     bool save();
+    // Writes every record not saved yet: the end of the trip. A trip without frames gets an
+    // index with an empty "section".
+    bool close();
 
+    // Whether the last save failed.
+    bool failing() const { return save_failed; }
     size_t frames() const { return frame_count; }
 
 private:
     using clock = std::chrono::steady_clock;
 
+    bool write_records(bool every_record);
+    // The unsaved records as the toolkit's XML writer lays them out, split where the file
+    // takes them: the document's head, one line per record and the closing tag.
+    struct laid_out;
+    laid_out lay_out() const;
+    void forget_saved(size_t records);
+
     wxString path;
-    wxXmlDocument document;
+    std::optional<growing_xml_file> file;
+    wxXmlDocument unsaved;
     wxXmlNode* root = nullptr;
-    // The last "frame" element: appending after it keeps a long trip's index linear in time.
+    // The last "frame" element: appending after it keeps adding linear in time.
     wxXmlNode* last_frame = nullptr;
+    size_t unsaved_count = 0;
     size_t frame_count = 0;
+    bool held_back = false;
+    bool save_failed = false;
     std::chrono::milliseconds save_interval = default_save_interval;
     clock::time_point last_save = clock::now();
 };

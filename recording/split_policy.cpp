@@ -38,3 +38,11 @@ bool split_policy::split_between(const TrackPosition& last, const TrackPosition&
         return next.pch != last.pch;
     return false;
 }
+
+bool split_policy::split_before(const TrackPosition& next) {
+    if (!next.has_fix)
+        return false;
+    const bool split = split_between(last_fix, next);
+    last_fix = next;
+    return split;
+}

@@ -28,7 +28,10 @@ bool video_file_writer_avi::wants_full_range() const {
 }
 
 std::size_t video_file_writer_avi::close() {
-    return finish_file();
+    const std::size_t done = finish_file();
+    index.close();
+    note_index_state(index);
+    return done;
 }
 
 std::size_t video_file_writer_avi::write(const media::video_frame& picture,
@@ -38,14 +41,11 @@ std::size_t video_file_writer_avi::write(const media::video_frame& picture,
         return 0;
     }
     std::size_t done = 0;
-    if (file_open()) {
-        // The policy is asked first so that it counts every change of kilometre.
-        const bool by_policy = policy.split_between(last, position);
-        if (by_policy || copied || picture.width() != encoded->width() ||
-            picture.height() != encoded->height())
-            done += finish_file();
-    }
-    last = position;
+    // The policy sees every frame, so that it counts every change of kilometre.
+    const bool by_policy = policy.split_before(position);
+    if (file_open() && (by_policy || copied || picture.width() != encoded->width() ||
+                        picture.height() != encoded->height()))
+        done += finish_file();
     if (!encoded && !start_encoded_file(picture, position))
         return done;
     try {
@@ -66,14 +66,14 @@ std::size_t video_file_writer_avi::write_copied(const media::video_frame& pictur
     std::size_t done = 0;
     if (encoded)
         done += finish_file();
+    const bool by_policy = policy.split_before(position);
     if (copied) {
-        if (policy.split_between(last, position))
+        if (by_policy)
             split_waiting = true;
         // A camera that opened its stream again sends other parameters: a file of its own.
         if ((split_waiting && first.key()) || first.stream() != copied->stream())
             done += finish_file();
     }
-    last = position;
     // A copied file can only start at a key frame; until one comes, frames have no file.
     if (!copied && (!first.key() || !start_copied_file(first, position)))
         return done;
@@ -82,6 +82,7 @@ std::size_t video_file_writer_avi::write_copied(const media::video_frame& pictur
             copied->write(packet);
         frames_in_file = copied->packets() - 1;
         index.add(target.GetFullName(), frames_in_file, position);
+        note_index_state(index);
         note_written(target.GetFullPath());
         ++done;
     } catch (const std::exception&) {
@@ -158,6 +159,7 @@ std::size_t video_file_writer_avi::index_encoded(std::size_t count) {
         index.add(target.GetFullName(), frames_in_file++, held_by_encoder.front());
         held_by_encoder.pop_front();
     }
+    note_index_state(index);
     if (count > 0)
         note_written(target.GetFullPath());
     return count;
@@ -179,6 +181,7 @@ std::size_t video_file_writer_avi::finish_file() {
     split_waiting = false;
     // A finished file is a good moment to secure its frames in the index.
     index.save();
+    note_index_state(index);
     return done;
 }
 
@@ -192,4 +195,5 @@ void video_file_writer_avi::file_failed() {
     set_failure(wxString::Format(wxString::FromUTF8("Не удается записать видеофайл [%s]"),
                                  target.GetFullPath()));
     index.save();
+    note_index_state(index);
 }

@@ -53,7 +53,6 @@ private:
     std::optional<media::encoded_video_file> encoded;
     std::optional<media::copied_video_file> copied;
     FrameIndex index;
-    TrackPosition last;
     uint64_t frames_in_file = 0;
     split_policy policy;
     trip_file_names names;

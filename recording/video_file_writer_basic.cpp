@@ -24,3 +24,11 @@ void video_file_writer_basic::note_written(const wxString& file) {
 bool video_file_writer_basic::may_try() const {
     return !failing || clock::now() - failed_at >= retry_interval;
 }
+
+void video_file_writer_basic::note_index_state(const FrameIndex& index) {
+    if (index.failing() && !index_failing)
+        rows.push_back(
+            {true, wxString::Format(wxString::FromUTF8("Не удается сохранить индекс [%s]"),
+                                    index.file_path())});
+    index_failing = index.failing();
+}

@@ -5,6 +5,7 @@
 #include "media/encoded_packet.h"
 #include "media/video_frame.h"
 #include "position/track_position.h"
+#include "recording/frame_index.h"
 
 #include <chrono>
 #include <cstddef>
@@ -25,8 +26,8 @@ public:
     // Makes the trip folder under write_path. GUI thread; journals its own failure.
     // False when the trip folder could not be made.
     virtual bool open(const wxString& write_path) = 0;
-    // Finishes the current video file. Returns how many frames reached the file only now
-    // (an encoder that held some back); the image writers have nothing to finish.
+    // Finishes the current video file and saves the index. Returns how many frames reached the
+    // file only now (an encoder that held some back); the image writers have nothing to finish.
     virtual std::size_t close() = 0;
     // One picture with its position. Returns how many frames reached a file with this call:
     // 0 when the frame was dropped (failure() then tells why), usually 1, more when an encoder
@@ -63,6 +64,9 @@ protected:
     // Whether to try a file now: always while all is well, at most every retry interval while
     // failing, so that a full disk is not hammered with every frame.
     bool may_try() const;
+    // Call after every save of the index (an add may save it too): the first failed save of a
+    // run of failures asks for a red row; the next save tries again.
+    void note_index_state(const FrameIndex& index);
 
 private:
     using clock = std::chrono::steady_clock;
@@ -72,4 +76,5 @@ private:
     bool failing = false;
     clock::time_point failed_at;
     std::chrono::milliseconds retry_interval = default_retry_interval;
+    bool index_failing = false;
 };

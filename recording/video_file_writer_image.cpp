@@ -32,6 +32,13 @@ std::size_t video_file_writer_image::write(const media::video_frame& picture,
     }
     names.take(target.GetFullName());
     index.add(target.GetFullName(), 0, position);
+    note_index_state(index);
     note_written(target.GetFullPath());
     return 1;
+}
+
+std::size_t video_file_writer_image::close() {
+    index.close();
+    note_index_state(index);
+    return 0;
 }

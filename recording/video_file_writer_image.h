@@ -14,8 +14,8 @@
 class video_file_writer_image : public video_file_writer_basic {
 public:
     bool open(const wxString& write_path) override;
-    // Every image is finished when written: nothing to do.
-    std::size_t close() override { return 0; }
+    // Every image is finished when written: saves the index.
+    std::size_t close() override;
     std::size_t write(const media::video_frame& picture, const TrackPosition& position) override;
     wxString trip_folder() const override { return target.GetPath(); }
 

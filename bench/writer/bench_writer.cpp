@@ -48,6 +48,7 @@ constexpr double bench_noise_sigma = 6.0;
 
 TrackPosition position_of(int frame) {
     TrackPosition position(frame);
+    position.has_fix = true;
     position.abs = frame * 10.0;
     position.km = frame / 100;
     position.m = (frame % 100) * 10.0;

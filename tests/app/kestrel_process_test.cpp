@@ -1,12 +1,19 @@
 // The real program started as a child process with its own HOME and locale.
 
+#include "tests/app/app_test_support.h"
 #include "tests/app/close_request.h"
 #include "tests/support/child_process.h"
 #include "tests/support/gui_test.h"
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <map>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -183,6 +190,133 @@ TEST(kestrel_process, cyrillic_rows_survive_the_c_locale) {
         "(<tr>\n<td>" + time + "</td>\n<td> <font color='(red|blue)'>[^<]+</font></td>\n</tr>\n)*");
     EXPECT_TRUE(std::regex_match(journal, expected)) << journal;
     EXPECT_TRUE(program.running());
+}
+
+// The real program recording: two test cameras, a coordinate simulator that moves the car 50 m
+// per answer (a new file every 20 frames under "1 километр"), every frame recorded as AVI.
+class recording_program : public testing::Test {
+protected:
+    void SetUp() override {
+        app_test::write_settings(home.path(), {{"front_camera_rtsp_address", boiler.address()},
+                                               {"back_camera_rtsp_address", diesel.address()},
+                                               {"coordinate_server_port", simulator.address()},
+                                               {"dpp_port", "/dev/kestrel-test-no-such-port"},
+                                               {"write_path", home.path()},
+                                               {"write_format", "AVI"},
+                                               {"codec", "MJPEG"},
+                                               {"write_interval", "0"},
+                                               {"video_write_policy", "1 километр"}});
+        program.emplace(KESTREL_EXECUTABLE, std::vector<std::string>{},
+                        std::vector<std::pair<std::string, std::string>>{{"HOME", home.path()}});
+        wait_for_journal_row(log_folder(), u8"Сервер координат: ");
+    }
+
+    fs::path log_folder() const { return fs::path(home.path()) / "Meridian5" / "log"; }
+
+    // Opens a camera as the operator does from the keyboard: F10 opens the menu bar, the
+    // second menu is "Камеры", its first items "Котел" and "Дизель".
+    void open_camera(int item, const std::string& url) {
+        const std::string window = main_window();
+        ASSERT_FALSE(window.empty()) << "no main window";
+        std::string keys = "F10 Right";
+        for (int i = 0; i < item; ++i)
+            keys += " Down";
+        test_support::run_command("xdotool windowactivate --sync " + window + " 2>/dev/null; " +
+                                  "xdotool key --delay 150 " + keys + " Return");
+        const std::string row = u8"Камера: " + url;
+        EXPECT_NE(wait_for_journal_row(log_folder(), row).find(row), std::string::npos);
+    }
+
+    // The X window of the main window, found by its title.
+    std::string main_window() const {
+        std::istringstream ids(test_support::run_command(
+            "xdotool search --all --pid " + std::to_string(program->pid()) + " 2>/dev/null"));
+        std::string id;
+        while (ids >> id)
+            if (test_support::run_command("xdotool getwindowname " + id) == u8"Обзорное видео\n")
+                return id;
+        return {};
+    }
+
+    // Waits until every open camera has written files of a few kilometres.
+    void record_a_while(size_t cameras) {
+        test_support::pump_events_until(
+            [&] {
+                const auto folders = app_test::trip_folders(home.path());
+                return folders.size() == cameras &&
+                       std::all_of(folders.begin(), folders.end(), [](const std::string& folder) {
+                           return test_support::files_with_extension(folder, ".avi").size() >= 3;
+                       });
+            },
+            60s);
+    }
+
+    test_support::temporary_home home;
+    const app_test::tool_process boiler = app_test::test_camera("smpte");
+    const app_test::tool_process diesel = app_test::test_camera("ball");
+    const app_test::tool_process simulator = app_test::tool_process(
+        "coordsim/kestrel-coordsim", {"--quiet", "--port", "0", "--step", "50"});
+    std::optional<test_support::child_process> program;
+};
+
+// The length of the video as its header gives it: "N/A" for a file never finished.
+std::string video_duration(const std::string& path) {
+    std::string text =
+        test_support::run_command("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                                  test_support::shell_quoted(path));
+    return text.substr(0, text.find('\n'));
+}
+
+TEST_F(recording_program, a_termination_signal_closes_it_as_the_exit_command_does) {
+    open_camera(1, boiler.address());
+    open_camera(2, diesel.address());
+    record_a_while(2);
+
+    const auto signalled = std::chrono::steady_clock::now();
+    program->signal(SIGTERM);
+    const std::optional<int> code = program->wait_for_exit(30s);
+    ASSERT_TRUE(code.has_value()) << "still running after the signal";
+    std::cout << "ended "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - signalled)
+                     .count()
+              << " ms after the signal\n";
+    EXPECT_EQ(*code, 0);
+
+    const auto rows = app_test::journal_rows(journal_in(log_folder()).string());
+    EXPECT_EQ(app_test::rows_starting(rows, wxString::FromUTF8("Принято ")).size(), 2u);
+    EXPECT_EQ(app_test::rows_starting(rows, wxString::FromUTF8("Записано ")).size(), 2u);
+    const auto folders = app_test::trip_folders(home.path());
+    ASSERT_EQ(folders.size(), 2u);
+    for (const std::string& folder : folders) {
+        std::map<std::string, long> indexed;
+        for (const auto& record : app_test::read_index(folder + "/data.idx"))
+            ++indexed[record.file];
+        const auto videos = test_support::files_with_extension(folder, ".avi");
+        EXPECT_GE(videos.size(), 3u) << folder;
+        EXPECT_EQ(indexed.size(), videos.size()) << folder;
+        for (const std::string& video : videos) {
+            const std::string duration = video_duration(video);
+            EXPECT_TRUE(!duration.empty() && std::isdigit(static_cast<unsigned char>(duration[0])))
+                << video << " is not finished: duration " << duration;
+            EXPECT_EQ(indexed[fs::path(video).filename().string()],
+                      app_test::count_video_frames(video))
+                << video;
+        }
+    }
+}
+
+TEST_F(recording_program, a_second_signal_while_it_closes_ends_it_at_once) {
+    open_camera(1, boiler.address());
+    record_a_while(1);
+    // Two different signals: the same one twice may arrive as one. Both pending at once are
+    // taken in the system's order, so either may be the second.
+    program->signal(SIGTERM);
+    program->signal(SIGINT);
+    const std::optional<int> code = program->wait_for_exit(30s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_TRUE(*code == 128 + SIGINT || *code == 128 + SIGTERM)
+        << "ended by the second signal with its own exit status, not " << *code;
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "tests/app/app_test_support.h"
 #include "tests/support/gui_test.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +22,7 @@
 #include <wx/button.h>
 #include <wx/filedlg.h>
 #include <wx/mediactrl.h>
+#include <wx/menu.h>
 #include <wx/propgrid/propgrid.h>
 #include <wx/statusbr.h>
 
@@ -361,27 +363,65 @@ TEST_F(main_window_commands, an_unreachable_camera_still_gets_its_pane_and_an_er
     EXPECT_TRUE(boxes.dialogs().empty()) << boxes.dialogs().front().message;
 }
 
-TEST_F(main_window_commands, both_camera_panes_open_side_by_side_on_the_screen) {
+// Where the floating panes of both cameras are on the screen, in the order they were opened.
+std::vector<wxRect> camera_pane_places(kestrel_frame& frame) {
+    std::vector<wxRect> places;
+    for (camera_screen* const camera : app_test::camera_screens(frame)) {
+        const wxAuiPaneInfo& pane = frame.panes().GetPane(camera);
+        if (pane.frame != nullptr)
+            places.push_back(pane.frame->GetScreenRect());
+    }
+    return places;
+}
+
+// The main window's client area on the screen: below the menu bar, above the status bar.
+wxRect client_area_on_screen(const kestrel_frame& frame) {
+    return wxRect(frame.ClientToScreen(wxPoint(0, 0)), frame.GetClientSize());
+}
+
+TEST_F(main_window_commands, both_camera_panes_open_side_by_side_below_the_menu_bar) {
     const std::string nowhere = "rtsp://127.0.0.1:" + app_test::free_port() + "/cam";
     start({{"coordinate_server_port", app_test::free_port()},
            {"front_camera_rtsp_address", nowhere},
            {"back_camera_rtsp_address", nowhere},
            {"write_path", home.path()}});
-    ASSERT_TRUE(pump_events_until([&] { return frame->IsShownOnScreen(); }));
-    app_test::send_command(*frame, ID_BOILER_CAMERA);
-    app_test::send_command(*frame, ID_DIESEL_CAMERA);
+    ASSERT_TRUE(
+        pump_events_until([&] { return frame->IsShownOnScreen() && frame->IsMaximized(); }));
     test_support::pump_events_for(300ms);
 
-    const wxRect screen = wxGetClientDisplayRect();
-    std::vector<wxRect> places;
-    for (camera_screen* const camera : app_test::camera_screens(*frame)) {
-        const wxAuiPaneInfo& pane = frame->panes().GetPane(camera);
-        ASSERT_NE(pane.frame, nullptr);
-        places.push_back(pane.frame->GetScreenRect());
-        EXPECT_TRUE(screen.Contains(places.back())) << places.back().x << "," << places.back().y;
+    // Maximised, then moved and made smaller by the operator: the panes follow the window.
+    for (const bool maximised : {true, false}) {
+        if (!maximised) {
+            frame->panes().ClosePane(frame->panes().GetPane(utf8("Котел")));
+            frame->panes().ClosePane(frame->panes().GetPane(utf8("Дизель")));
+            frame->panes().Update();
+            frame->Maximize(false);
+            frame->SetSize(150, 120, 1400, 760);
+            ASSERT_TRUE(pump_events_until(
+                [&] { return !frame->IsMaximized() && frame->GetScreenPosition().x >= 100; }));
+            test_support::pump_events_for(300ms);
+        }
+        app_test::send_command(*frame, ID_BOILER_CAMERA);
+        app_test::send_command(*frame, ID_DIESEL_CAMERA);
+        test_support::pump_events_for(300ms);
+
+        const wxRect menu_bar = frame->GetMenuBar()->GetScreenRect();
+        const wxRect client = client_area_on_screen(*frame);
+        const std::vector<wxRect> places = camera_pane_places(*frame);
+        ASSERT_EQ(places.size(), 2u);
+        for (const wxRect& place : places) {
+            const std::string where =
+                std::to_string(place.x) + "," + std::to_string(place.y) + " in client area at " +
+                std::to_string(client.x) + "," + std::to_string(client.y) + ", menu bar ends at " +
+                std::to_string(menu_bar.GetBottom()) + (maximised ? " (maximised)" : " (moved)");
+            EXPECT_GT(place.GetTop(), menu_bar.GetBottom()) << where;
+            EXPECT_FALSE(place.Intersects(menu_bar)) << where;
+            EXPECT_TRUE(client.Contains(place.GetTopLeft())) << where;
+        }
+        EXPECT_FALSE(places[0].Intersects(places[1]));
+        EXPECT_LT(places[0].x, places[1].x) << "side by side in the order opened";
+        EXPECT_EQ(places[0].y, places[1].y);
     }
-    ASSERT_EQ(places.size(), 2u);
-    EXPECT_FALSE(places[0].Intersects(places[1]));
 }
 
 TEST_F(main_window_commands, a_camera_chosen_again_while_open_records_once_and_after_closing_anew) {
@@ -420,6 +460,47 @@ TEST_F(main_window_commands, a_camera_chosen_again_while_open_records_once_and_a
     EXPECT_EQ(app_test::trip_folders(home.path()).size(), 2u);
     EXPECT_EQ(rows_starting("Записано ").size(), 2u);
     EXPECT_TRUE(boxes.dialogs().empty());
+}
+
+// Ending the program from outside ------------------------------------------------------------
+
+TEST_F(main_window_commands, the_desktop_session_ending_closes_every_camera_before_it_returns) {
+    const std::string nowhere = "rtsp://127.0.0.1:" + app_test::free_port() + "/cam";
+    start({{"coordinate_server_port", app_test::free_port()},
+           {"front_camera_rtsp_address", nowhere},
+           {"back_camera_rtsp_address", nowhere},
+           {"write_path", home.path()}});
+    app_test::send_command(*frame, ID_BOILER_CAMERA);
+    app_test::send_command(*frame, ID_DIESEL_CAMERA);
+    ASSERT_EQ(app_test::camera_screens(*frame).size(), 2u);
+
+    wxCloseEvent session_end(wxEVT_END_SESSION);
+    wxTheApp->ProcessEvent(session_end);
+    // The session may go as soon as the event is handled: totals and indexes are there now.
+    EXPECT_EQ(rows_starting("Принято ").size(), 2u);
+    EXPECT_EQ(rows_starting("Записано ").size(), 2u);
+    for (const std::string& folder : app_test::trip_folders(home.path()))
+        EXPECT_TRUE(fs::exists(folder + "/data.idx")) << folder;
+    EXPECT_TRUE(pump_events_until([&] {
+        return wxTopLevelWindows.Find(frame) == nullptr && !wxPendingDelete.Member(frame);
+    }));
+    frame = nullptr;
+}
+
+TEST_F(main_window_commands, a_termination_signal_cancels_an_open_dialog_and_closes_the_window) {
+    start({{"coordinate_server_port", app_test::free_port()}, {"write_interval", "25"}});
+    const std::string before = test_support::read_file_bytes(app_test::settings_path(home.path()));
+    // The machine shuts down while the operator has the settings dialog open.
+    dialog_operator signaller([](wxDialog&) { std::raise(SIGTERM); });
+    app_test::send_command(*frame, ID_SETTINGS);
+    EXPECT_TRUE(signaller.was_settings_dialog());
+    EXPECT_TRUE(pump_events_until([&] {
+        return wxTopLevelWindows.Find(frame) == nullptr && !wxPendingDelete.Member(frame);
+    }));
+    frame = nullptr;
+    EXPECT_EQ(test_support::read_file_bytes(app_test::settings_path(home.path())), before)
+        << "the dialog was cancelled, not confirmed";
+    EXPECT_NE(test_support::read_file_utf8(journal_file).Find(utf8("Начало работы")), wxNOT_FOUND);
 }
 
 // Review pane ---------------------------------------------------------------------------------

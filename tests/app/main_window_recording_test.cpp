@@ -167,3 +167,63 @@ TEST(main_window_recording,
         EXPECT_FALSE(row.error && !row.text.StartsWith(utf8("Ошибка ДПП"))) << row.text;
     EXPECT_TRUE(boxes.dialogs().empty());
 }
+
+TEST(main_window_recording, a_coordinate_server_lost_under_both_cameras_gives_one_row_each_way) {
+    test_support::temporary_home home;
+    test_support::message_box_catcher boxes;
+    const app_test::tool_process boiler_camera = app_test::test_camera("smpte");
+    const app_test::tool_process diesel_camera = app_test::test_camera("ball");
+    auto simulator = std::make_unique<app_test::tool_process>(app_test::coordinate_simulator());
+    const std::string port = simulator->address();
+    app_test::write_settings(home.path(), {{"coordinate_server_port", port},
+                                           {"front_camera_rtsp_address", boiler_camera.address()},
+                                           {"back_camera_rtsp_address", diesel_camera.address()},
+                                           {"dpp_port", "/dev/kestrel-test-no-such-port"},
+                                           {"write_path", home.path()},
+                                           {"write_format", "AVI"},
+                                           {"codec", "MJPEG"},
+                                           {"write_interval", "0"}});
+    kestrel_frame* const frame = start_main_window();
+    ASSERT_NE(frame, nullptr);
+    const std::string journal_file = frame->journal_file().GetFullPath().utf8_string();
+    const auto rows = [&](const char* prefix) {
+        return app_test::rows_starting(app_test::journal_rows(journal_file), utf8(prefix));
+    };
+    app_test::send_command(*frame, ID_BOILER_CAMERA);
+    app_test::send_command(*frame, ID_DIESEL_CAMERA);
+    camera_screen* const boiler = app_test::camera_pane(*frame, utf8("Котел"));
+    camera_screen* const diesel = app_test::camera_pane(*frame, utf8("Дизель"));
+    ASSERT_NE(boiler, nullptr);
+    ASSERT_NE(diesel, nullptr);
+    ASSERT_TRUE(pump_events_until(
+        [&] { return boiler->written_count() >= 10 && diesel->written_count() >= 10; }, 60s));
+
+    // Both capture threads ask the one connection; the server goes and comes back.
+    simulator->kill_now();
+    EXPECT_TRUE(pump_events_until([&] { return !rows("CoordServer").empty(); }, 30s));
+    test_support::pump_events_for(3s);
+    simulator = std::make_unique<app_test::tool_process>(app_test::coordinate_simulator(port));
+    EXPECT_TRUE(pump_events_until([&] { return rows("Сервер координат: ").size() >= 2; }, 30s));
+    const int written_then[2] = {boiler->written_count(), diesel->written_count()};
+    EXPECT_TRUE(pump_events_until(
+        [&] {
+            return boiler->written_count() >= written_then[0] + 10 &&
+                   diesel->written_count() >= written_then[1] + 10;
+        },
+        60s));
+    app_test::send_command(*frame, ID_EXIT);
+    ASSERT_TRUE(pump_events_until([&] {
+        return wxTopLevelWindows.Find(frame) == nullptr && !wxPendingDelete.Member(frame);
+    }));
+
+    const auto lost = app_test::rows_starting(app_test::journal_rows(journal_file), "CoordServer");
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_TRUE(lost.front().error);
+    // The start's row and the return's.
+    const auto connected =
+        app_test::rows_starting(app_test::journal_rows(journal_file), utf8("Сервер координат: "));
+    ASSERT_EQ(connected.size(), 2u);
+    EXPECT_EQ(connected[1].text, utf8("Сервер координат: 127.0.0.1:") + port);
+    EXPECT_FALSE(connected[1].error);
+    EXPECT_TRUE(boxes.dialogs().empty());
+}

@@ -231,6 +231,57 @@ TEST_F(main_window, text_settings_are_read_as_written) {
     EXPECT_EQ(read_integer(*frame->settings(), "write_interval"), 25);
 }
 
+TEST_F(main_window, a_byte_that_is_not_text_costs_one_key_and_is_named_in_one_row) {
+    // All 19 keys, each unlike its default; one invalid byte in the font's line.
+    const std::vector<std::pair<std::string, std::string>> stored = {
+        {"front_camera_rtsp_address", "rtsp://10.0.0.5/a"},
+        {"back_camera_rtsp_address", "rtsp://10.0.0.6/b"},
+        {"write_path", "/media/Записи"},
+        {"write_format", "AVI"},
+        {"codec", "MJPEG"},
+        {"write_interval", "25"},
+        {"image_file_name_format", "%frame"},
+        {"video_write_policy", "Перегон"},
+        {"show_subs", "0"},
+        {"hard_subs", "0"},
+        {"subs_color", "#FFFF00"},
+        {"subs_font", "Sans \xFF Bold 14"},
+        {"subs_position", "1"},
+        {"format_subs", "%km"},
+        {"coordinate_server_address", "127.0.0.1"},
+        {"coordinate_server_port", "1"},
+        {"front_coordinate_offset", "1.5"},
+        {"back_coordinate_offset", "-2.5"},
+        {"dpp_port", "/dev/kestrel-test-no-such-port"}};
+    std::string text;
+    for (const auto& [name, value] : stored)
+        text += name + "=" + value + "\n";
+    const fs::path file = meridian() / "config" / ".kestrel";
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+
+    ASSERT_NE(start(), nullptr);
+    for (const auto& [name, value] : stored)
+        if (name != "subs_font") {
+            EXPECT_EQ(read_text(*frame->settings(), name), wxString::FromUTF8(value)) << name;
+        }
+    EXPECT_EQ(read_text(*frame->settings(), "subs_font"), "");
+    const std::string expected =
+        header +
+        row("red", quoted(wxString::FromUTF8("Неверное значение настройки subs_font в файле ") +
+                          wxString::FromUTF8(file.string()))) +
+        start_rows() +
+        row("red", quoted(wxString::FromUTF8(
+                       "Не удалось соединиться с сервером координат: 127.0.0.1:1"))) +
+        "(" + row("red", quoted(wxString::FromUTF8("Ошибка ДПП: ")) + "[^<]*") + ")?";
+    EXPECT_TRUE(std::regex_match(journal_text(), std::regex(expected))) << journal_text();
+
+    // Nothing was confirmed: the file stays as the operator left it.
+    test_support::destroy_window(frame);
+    frame = nullptr;
+    EXPECT_EQ(test_support::read_file_bytes(file.string()), text);
+}
+
 TEST_F(main_window, start_up_removes_week_old_journals_only) {
     const fs::path log = meridian() / "log";
     fs::create_directories(log);

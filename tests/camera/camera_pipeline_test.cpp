@@ -9,9 +9,11 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <set>
 #include <wx/frame.h>
 #include <wx/image.h>
 
@@ -259,28 +261,177 @@ TEST_F(camera_pipeline, lost_stream_is_reported_once_and_recording_resumes_in_th
     EXPECT_EQ(static_cast<long>(index.size()), count_in_row(L"Записано "));
 }
 
-TEST_F(camera_pipeline, coordinate_server_closing_gives_one_error_and_default_records) {
-    test_camera camera({"--size", "320x240"});
-    coordinate_simulator simulator({"--step", "5", "--start", "3000", "--close-after", "8"});
-    ASSERT_TRUE(coord.connect("127.0.0.1", simulator.port()));
+const std::vector<std::pair<std::string, std::string>> every_frame_as_avi = {
+    {"write_interval", "0"}, {"write_format", "AVI"}, {"codec", "MJPEG"}, {"hard_subs", "0"}};
 
-    record(camera_settings(camera.url(),
-                           {{"write_interval", "0"}, {"write_format", "PNG"}, {"hard_subs", "0"}}),
-           30);
-
-    const auto errors = journal.rows_with(L"CoordServer");
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors.front().text, L"CoordServer receive error");
-    EXPECT_TRUE(errors.front().error);
-    const auto index = read_index(trip_folder() + "/data.idx");
-    ASSERT_GE(index.size(), 20u);
-    EXPECT_EQ(index[7].abscoord, 3035.0);
-    EXPECT_EQ(index[8].abscoord, 0.0) << "the failed exchange gives the default record";
-    EXPECT_EQ(index[8].frame, 0);
-    for (std::size_t i = 9; i < index.size(); ++i) {
-        EXPECT_EQ(index[i].abscoord, 0.0);
-        EXPECT_EQ(index[i].frame, 8) << "no connection: no-fix records numbered on";
+// The coordinates of a trip's frames: fixes before the loss, default records (0) while it
+// lasted, and only fixes at or beyond `back_from` once the server was back.
+void expect_fixes_lost_and_back(const std::vector<index_entry>& index, double back_from) {
+    size_t i = 0;
+    while (i < index.size() && index[i].abscoord != 0.0) {
+        EXPECT_LT(index[i].abscoord, back_from) << "frame " << i;
+        ++i;
     }
+    EXPECT_GT(i, 0u) << "fixes before the loss";
+    const size_t lost_from = i;
+    while (i < index.size() && index[i].abscoord == 0.0)
+        ++i;
+    EXPECT_GT(i, lost_from) << "frames recorded while the server was lost";
+    EXPECT_GE(index.size() - i, 10u) << "frames after the return";
+    for (; i < index.size(); ++i)
+        EXPECT_GE(index[i].abscoord, back_from) << "frame " << i << " after the return";
+}
+
+TEST_F(camera_pipeline, a_coordinate_server_restarted_on_its_port_gives_one_loss_and_one_return) {
+    test_camera camera({"--size", "320x240"});
+    auto server = std::make_unique<coordinate_simulator>(
+        std::vector<std::string>{"--step", "5", "--start", "3000"});
+    const std::string port = server->port();
+    ASSERT_TRUE(coord.connect("127.0.0.1", port));
+
+    record(camera_settings(camera.url(), every_frame_as_avi), 10, [&](camera_screen& screen) {
+        server->kill_now();
+        EXPECT_TRUE(
+            pump_events_until([&] { return !journal.rows_with(L"CoordServer").empty(); }, 30s));
+        // Nothing listens for a while: the attempts fail without a row.
+        test_support::pump_events_for(3000ms);
+        server = std::make_unique<coordinate_simulator>(
+            std::vector<std::string>{"--step", "5", "--start", "90000", "--port", port});
+        EXPECT_TRUE(pump_events_until(
+            [&] { return !journal.rows_with(L"Сервер координат: ").empty(); }, 30s));
+        const int received = screen.received_count();
+        EXPECT_TRUE(
+            pump_events_until([&] { return screen.received_count() >= received + 15; }, 30s));
+    });
+
+    const auto lost = journal.rows_with(L"CoordServer");
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_TRUE(lost.front().error);
+    const auto back = journal.rows_with(L"Сервер координат: ");
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back.front().text, L"Сервер координат: 127.0.0.1:" + wxString(port).ToStdWstring());
+    EXPECT_FALSE(back.front().error);
+    expect_fixes_lost_and_back(read_index(trip_folder() + "/data.idx"), 90000.0);
+}
+
+TEST_F(camera_pipeline, a_stalled_coordinate_server_gives_one_loss_and_one_return) {
+    test_camera camera({"--size", "320x240"});
+    coordinate_simulator server({"--step", "5", "--start", "3000"});
+    ASSERT_TRUE(coord.connect("127.0.0.1", server.port()));
+
+    record(camera_settings(camera.url(), every_frame_as_avi), 10, [&](camera_screen& screen) {
+        server.freeze();
+        EXPECT_TRUE(
+            pump_events_until([&] { return !journal.rows_with(L"CoordServer").empty(); }, 30s));
+        // Attempts meanwhile connect but get no answer, each within the exchange's limit.
+        test_support::pump_events_for(4500ms);
+        server.thaw();
+        EXPECT_TRUE(pump_events_until(
+            [&] { return !journal.rows_with(L"Сервер координат: ").empty(); }, 30s));
+        const int received = screen.received_count();
+        EXPECT_TRUE(
+            pump_events_until([&] { return screen.received_count() >= received + 15; }, 30s));
+    });
+
+    const auto lost = journal.rows_with(L"CoordServer");
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost.front().text, L"CoordServer wait error");
+    EXPECT_TRUE(lost.front().error);
+    ASSERT_EQ(journal.rows_with(L"Сервер координат: ").size(), 1u);
+    // The stopped server's car did not move: its fixes go on from where they were.
+    const auto index = read_index(trip_folder() + "/data.idx");
+    ASSERT_GE(index.size(), 25u);
+    for (size_t i = index.size() - 10; i < index.size(); ++i)
+        EXPECT_GT(index[i].abscoord, 3000.0) << "frame " << i << " after the return";
+}
+
+TEST_F(camera_pipeline, frames_without_a_fix_never_start_a_file_of_their_own) {
+    test_camera camera({"--size", "320x240"});
+    // A new kilometre every 40 answers; every seventh answer has no fix.
+    coordinate_simulator simulator({"--step", "25", "--start", "4990", "--no-fix-every", "7"});
+    ASSERT_TRUE(coord.connect("127.0.0.1", simulator.port()));
+    auto settings = every_frame_as_avi;
+    settings.emplace_back("video_write_policy", "1 километр");
+    record(camera_settings(camera.url(), settings), 130);
+
+    const std::string folder = trip_folder();
+    const auto index = read_index(folder + "/data.idx");
+    ASSERT_GE(index.size(), 130u);
+    // Each file holds the fixes of one kilometre, and each kilometre has one file.
+    std::map<std::string, std::set<long>> kilometres_in_file;
+    std::set<long> kilometres;
+    size_t without_fix = 0;
+    for (const auto& entry : index) {
+        if (entry.abscoord == 0.0) {
+            ++without_fix;
+            continue;
+        }
+        const long km = static_cast<long>(entry.abscoord / 1000.0);
+        kilometres_in_file[entry.file].insert(km);
+        kilometres.insert(km);
+    }
+    EXPECT_GE(without_fix, index.size() / 7 - 1);
+    EXPECT_GE(kilometres.size(), 4u);
+    const auto videos = test_support::files_with_extension(folder, ".avi");
+    EXPECT_EQ(videos.size(), kilometres.size());
+    EXPECT_EQ(kilometres_in_file.size(), kilometres.size());
+    for (const auto& [file, in_file] : kilometres_in_file)
+        EXPECT_EQ(in_file.size(), 1u) << file;
+}
+
+TEST_F(camera_pipeline, an_index_that_cannot_be_saved_gives_one_row_naming_it) {
+    test_camera camera({"--size", "320x240"});
+    // A new kilometre every 20 answers: the index is saved at every new file.
+    coordinate_simulator simulator({"--step", "50", "--start", "5000"});
+    ASSERT_TRUE(coord.connect("127.0.0.1", simulator.port()));
+    std::string index_path;
+    record(
+        camera_settings(camera.url(), {{"write_interval", "0"},
+                                       {"write_format", "AVI"},
+                                       {"codec", "MJPEG"},
+                                       {"video_write_policy", "1 километр"},
+                                       {"hard_subs", "0"}}),
+        0, [&](camera_screen&) {
+            index_path = trip_folder() + "/data.idx";
+            ASSERT_TRUE(
+                pump_events_until([&] { return std::filesystem::exists(index_path); }, 30s));
+            // The disk refuses the index from now on: a folder stands in its place.
+            std::filesystem::remove(index_path);
+            std::filesystem::create_directory(index_path);
+            EXPECT_TRUE(pump_events_until(
+                [&] { return !journal.rows_with(L"Не удается сохранить индекс").empty(); }, 30s));
+            // More new files, more failed saves, and the last save at the end fails too.
+            const auto videos = test_support::files_with_extension(trip_folder(), ".avi");
+            EXPECT_TRUE(pump_events_until(
+                [&] {
+                    return test_support::files_with_extension(trip_folder(), ".avi").size() >=
+                           videos.size() + 2;
+                },
+                30s));
+        });
+    const auto rows = journal.rows_with(L"Не удается сохранить индекс");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows.front().text, L"Не удается сохранить индекс [" +
+                                     wxString::FromUTF8(index_path).ToStdWstring() + L"]");
+    EXPECT_TRUE(rows.front().error);
+}
+
+TEST_F(camera_pipeline, an_index_whose_only_save_fails_as_the_pane_closes_is_named) {
+    test_camera camera({"--size", "320x240"});
+    std::string index_path;
+    record(camera_settings(camera.url(),
+                           {{"write_interval", "0"}, {"write_format", "JPEG"}, {"hard_subs", "0"}}),
+           5, [&](camera_screen&) {
+               // Saved only as the pane closes, and then refused.
+               index_path = trip_folder() + "/data.idx";
+               std::filesystem::create_directory(index_path);
+           });
+    const auto rows = journal.rows_with(L"Не удается сохранить индекс [");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows.front().error);
+    EXPECT_NE(rows.front().text.find(wxString::FromUTF8(index_path).ToStdWstring()),
+              std::wstring::npos);
+    EXPECT_GE(count_in_row(L"Записано "), 5);
 }
 
 TEST_F(camera_pipeline, password_never_reaches_the_journal_and_a_late_camera_is_picked_up) {

@@ -73,6 +73,18 @@ std::string coordinate_simulator::port() const {
     return first_line.substr(5);
 }
 
+void coordinate_simulator::kill_now() {
+    process.kill_now();
+}
+
+void coordinate_simulator::freeze() {
+    process.signal(SIGSTOP);
+}
+
+void coordinate_simulator::thaw() {
+    process.signal(SIGCONT);
+}
+
 std::unique_ptr<wxFileConfig>
 make_settings(const std::vector<std::pair<std::string, std::string>>& values) {
     wxStringInputStream empty(wxString{});

@@ -35,6 +35,12 @@ class coordinate_simulator {
 public:
     explicit coordinate_simulator(const std::vector<std::string>& options = {});
     std::string port() const;
+    // Ends the process at once, as a crash would.
+    void kill_now();
+    // Stops the process without ending it (the system still accepts connections for it, nobody
+    // answers), and lets it go on.
+    void freeze();
+    void thaw();
 
 private:
     test_support::child_process process;

@@ -48,9 +48,11 @@ TEST(frame_numbering, no_fix_frames_carry_the_number_of_the_next_fixed_frame) {
     const TrackPosition fixed = numbering.position_for(answer(outcome::fix));
     EXPECT_EQ(fixed.abs, 42.5);
     EXPECT_EQ(fixed.dir, "123456");
+    EXPECT_TRUE(fixed.has_fix);
     const TrackPosition unfixed = numbering.position_for(answer(outcome::no_fix));
     EXPECT_EQ(unfixed.abs, 0.0);
     EXPECT_EQ(unfixed.dir, "000000");
+    EXPECT_FALSE(unfixed.has_fix);
 }
 
 TEST(queue_budget, drops_what_would_pass_the_limit_and_reports_each_episode_once) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
@@ -99,7 +100,21 @@ TEST(coord_client, short_answer_with_a_fix_leaves_the_rest_zero) {
     EXPECT_TRUE(result.fix.pch.empty());
 }
 
-TEST(coord_client, closed_connection_fails_once_then_stays_unconnected_until_connect) {
+// Exchanges one after another, as a capture thread makes them, until one gives a fix or the
+// time is up; the last result. None may raise a failure.
+exchange_result exchange_until_fix(coord_client& client, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    exchange_result result;
+    while (std::chrono::steady_clock::now() < end) {
+        result = client.exchange(0, 0.0);
+        if (result.status == outcome::fix)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    return result;
+}
+
+TEST(coord_client, a_closed_connection_fails_once_and_is_made_again_after_a_pause) {
     simulator server({"--close-after", "2"});
     coord_client client;
     ASSERT_TRUE(client.connect("127.0.0.1", server.port));
@@ -107,11 +122,94 @@ TEST(coord_client, closed_connection_fails_once_then_stays_unconnected_until_con
     EXPECT_EQ(client.exchange(0, 0.0).status, outcome::fix);
     EXPECT_EQ(failure_of(client), "CoordServer receive error");
     EXPECT_FALSE(client.is_connected());
+    // No attempt before the pause is over, though the server would take one.
     EXPECT_EQ(client.exchange(0, 0.0).status, outcome::not_connected);
-    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::not_connected);
+    EXPECT_FALSE(client.is_connected());
 
+    std::this_thread::sleep_for(coord_client::reconnect_interval);
+    const exchange_result back = client.exchange(0, 0.0);
+    ASSERT_EQ(back.status, outcome::fix);
+    ASSERT_TRUE(back.reconnected.has_value());
+    EXPECT_EQ(back.reconnected->host, "127.0.0.1");
+    EXPECT_EQ(back.reconnected->port, server.port);
+    // Said once; the next loss is a new one and fails once again.
+    const exchange_result next = client.exchange(0, 0.0);
+    EXPECT_EQ(next.status, outcome::fix);
+    EXPECT_FALSE(next.reconnected.has_value());
+    EXPECT_EQ(failure_of(client), "CoordServer receive error");
+    EXPECT_EQ(failure_of(client), "");
+
+    // The operator's command connects at once, and no return is announced then.
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port));
+    const exchange_result connected = client.exchange(0, 0.0);
+    EXPECT_EQ(connected.status, outcome::fix);
+    EXPECT_FALSE(connected.reconnected.has_value());
+}
+
+TEST(coord_client, a_server_restarted_on_its_port_is_found_again) {
+    auto server = std::make_unique<simulator>(std::vector<std::string>{});
+    const std::string port = server->port;
+    coord_client client;
+    ASSERT_TRUE(client.connect("127.0.0.1", port));
+    EXPECT_EQ(client.exchange(0, 0.0).status, outcome::fix);
+    server->process.kill_now();
+    EXPECT_EQ(failure_of(client), "CoordServer receive error");
+    // Nothing listens for a while: the attempts fail quietly.
+    const exchange_result meanwhile = exchange_until_fix(client, std::chrono::milliseconds(2500));
+    EXPECT_EQ(meanwhile.status, outcome::not_connected);
+
+    server = std::make_unique<simulator>(std::vector<std::string>{"--port", port});
+    const exchange_result back = exchange_until_fix(client, std::chrono::seconds(5));
+    ASSERT_EQ(back.status, outcome::fix);
+    ASSERT_TRUE(back.reconnected.has_value());
+    EXPECT_EQ(back.reconnected->port, port);
+}
+
+TEST(coord_client, a_server_absent_at_the_connect_is_connected_once_it_listens) {
+    unsigned short free_port = 0;
+    {
+        boost::asio::io_context io;
+        boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+        free_port = probe.local_endpoint().port();
+    }
+    const std::string port = std::to_string(free_port);
+    coord_client client;
+    EXPECT_FALSE(client.connect("127.0.0.1", port));
+    EXPECT_EQ(failure_of(client), "") << "the failed connect was the report";
+    const simulator server({"--port", port});
+    const exchange_result back = exchange_until_fix(client, std::chrono::seconds(5));
+    ASSERT_EQ(back.status, outcome::fix);
+    EXPECT_TRUE(back.reconnected.has_value());
+}
+
+TEST(coord_client, a_stalled_server_fails_once_and_holds_no_exchange_past_the_wait_limit) {
+    simulator server({});
+    coord_client client;
     ASSERT_TRUE(client.connect("127.0.0.1", server.port));
     EXPECT_EQ(client.exchange(0, 0.0).status, outcome::fix);
+    server.process.signal(SIGSTOP);
+
+    // The system still accepts connections for the stopped server, which never answers: each
+    // attempt waits out the limit, and fails quietly.
+    std::vector<std::string> failures;
+    std::chrono::steady_clock::duration longest{};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+        const auto started = std::chrono::steady_clock::now();
+        const std::string failure = failure_of(client);
+        longest = std::max(longest, std::chrono::steady_clock::now() - started);
+        if (!failure.empty())
+            failures.push_back(failure);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    EXPECT_EQ(failures, std::vector<std::string>{"CoordServer wait error"});
+    // A guard against hanging, not a measure of speed: the limit is 2 s.
+    EXPECT_LT(longest, std::chrono::milliseconds(2500));
+
+    server.process.signal(SIGCONT);
+    const exchange_result back = exchange_until_fix(client, std::chrono::seconds(6));
+    ASSERT_EQ(back.status, outcome::fix);
+    EXPECT_TRUE(back.reconnected.has_value());
 }
 
 TEST(coord_client, silent_server_ends_the_exchange_within_the_wait_limit) {

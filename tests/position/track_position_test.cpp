@@ -39,6 +39,7 @@ TEST(track_position, defaults_and_no_fix_record_differ_only_in_frame_and_time) {
         EXPECT_EQ(position->abs, 0.0);
         EXPECT_EQ(position->km, 0);
         EXPECT_EQ(position->m, 0.0);
+        EXPECT_FALSE(position->has_fix);
         expect_default_texts(*position);
     }
     EXPECT_EQ(defaults.frame, 0);
@@ -56,6 +57,7 @@ TEST(track_position, fix_record_takes_every_decoded_field) {
     EXPECT_EQ(position.way, "2");
     EXPECT_EQ(position.pch, "\xCF\xD7-12");
     EXPECT_EQ(position.peregon, "A - B");
+    EXPECT_TRUE(position.has_fix);
 }
 
 TEST(track_position, copies_share_nothing) {
@@ -84,6 +86,7 @@ TEST(track_position, move_takes_texts_and_leaves_source_texts_empty) {
     EXPECT_EQ(moved.abs, 123456.5);
     EXPECT_EQ(moved.dir, "240101");
     EXPECT_EQ(moved.peregon, "A - B");
+    EXPECT_TRUE(moved.has_fix);
     // The moved-from record keeps its numbers but has empty texts, not the default ones.
     EXPECT_EQ(source.frame, 5);
     EXPECT_EQ(source.km, 123);
@@ -92,11 +95,12 @@ TEST(track_position, move_takes_texts_and_leaves_source_texts_empty) {
     EXPECT_TRUE(source.pch.empty());
     EXPECT_TRUE(source.peregon.empty());
 
-    TrackPosition target(1);
+    TrackPosition target(1, sample_fix());
     TrackPosition defaults;
     target = std::move(defaults);
     expect_default_texts(target);
     EXPECT_EQ(target.frame, 0);
+    EXPECT_FALSE(target.has_fix);
     EXPECT_TRUE(defaults.dir.empty());
     EXPECT_TRUE(defaults.peregon.empty());
 }

@@ -150,20 +150,110 @@ TEST_F(FrameIndexTest, SavesWhileFramesComeOnceTheIntervalHasPassed) {
         << "a temporary file was left behind";
 }
 
-TEST_F(FrameIndexTest, AFailedSaveKeepsThePreviousIndex) {
+TEST_F(FrameIndexTest, SavesInPlaceWriteTheBytesOfOneWholeSave) {
+    // File names of every length move the records' ends through every place of a memory
+    // page, the ends of pages included.
+    const auto record = [](FrameIndex& index, int i) {
+        TrackPosition p = position_at(i, i / 7, i % 1000);
+        p.time = 1714566605 + i;
+        return index.add(wxString::Format("f%s.avi", std::string(i % 97, 'x')), i % 11, p);
+    };
+    constexpr int frames = 1200;
+    scratch_folder whole_folder;
+    const std::string whole_path = whole_folder.path() + "/data.idx";
+    {
+        FrameIndex whole;
+        whole.set_path(wxString::FromUTF8(whole_path));
+        whole.set_save_interval(std::chrono::hours(1));
+        for (int i = 0; i < frames; ++i)
+            record(whole, i);
+    }
+    const std::string expected = read_file(whole_path);
+    const std::string closing = "</section>\n";
+
     FrameIndex index;
     index.set_path(wxString::FromUTF8(index_path));
+    index.set_save_interval(std::chrono::milliseconds(0));
+    int held_back = 0;
+    for (int i = 0; i < frames; ++i) {
+        ASSERT_TRUE(record(index, i));
+        // Saved at every frame: the newest record at most waits for the next save.
+        const std::string text = read_file(index_path);
+        ASSERT_GE(text.size(), closing.size());
+        const size_t records_end = text.size() - closing.size();
+        ASSERT_EQ(text.substr(records_end), closing) << "after frame " << i;
+        ASSERT_EQ(text.compare(0, records_end, expected, 0, records_end), 0) << "after frame " << i;
+        const std::string next = "<frame file=\"f" + std::string(i % 97, 'x') + ".avi\"";
+        if (text.find(next, records_end - next.size() - 200) == std::string::npos)
+            ++held_back;
+    }
+    EXPECT_TRUE(index.close());
+    EXPECT_EQ(read_file(index_path), expected);
+    // The ends of pages were met, and each time one record waited for the next frame.
+    EXPECT_GT(held_back, 0);
+    EXPECT_LT(held_back, frames / 50);
+    EXPECT_EQ(parse_index(index_path).size(), static_cast<size_t>(frames));
+}
+
+TEST_F(FrameIndexTest, AFailedSaveKeepsThePreviousIndexAndIsTriedAgain) {
+    FrameIndex index;
+    index.set_path(wxString::FromUTF8(index_path));
+    index.set_save_interval(std::chrono::hours(1));
     index.add("a.png", 0, position_at(0, 1, 0));
     ASSERT_TRUE(index.save());
-    // A folder in the way of the temporary file makes the next save fail.
-    std::filesystem::create_directory(index_path + ".tmp");
+    EXPECT_FALSE(index.failing());
+
+    // The index is taken away (a disk pulled out and put back): saves fail meanwhile.
+    const std::string away = folder.path() + "/away.idx";
+    std::filesystem::rename(index_path, away);
+    std::filesystem::create_directory(index_path);
     index.add("b.png", 0, position_at(1, 1, 0));
     EXPECT_FALSE(index.save());
-    const auto frames = parse_index(index_path);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0]["file"], "a.png");
-    std::filesystem::remove(index_path + ".tmp");
+    EXPECT_TRUE(index.failing());
+    index.add("c.png", 0, position_at(2, 1, 0));
+    EXPECT_FALSE(index.save());
+
+    std::filesystem::remove(index_path);
+    std::filesystem::rename(away, index_path);
+    EXPECT_EQ(parse_index(index_path).size(), 1u);
     EXPECT_TRUE(index.save());
+    EXPECT_FALSE(index.failing());
+    const auto frames = parse_index(index_path);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[2]["file"], "c.png");
+}
+
+TEST_F(FrameIndexTest, AnIndexChangedBehindItsBackIsLeftAlone) {
+    FrameIndex index;
+    index.set_path(wxString::FromUTF8(index_path));
+    index.set_save_interval(std::chrono::hours(1));
+    index.add("a.png", 0, position_at(0, 1, 0));
+    ASSERT_TRUE(index.save());
+    // Someone else writes a shorter file of that name: appending to it would corrupt it.
+    std::ofstream(index_path, std::ios::binary) << "<?xml version=\"1.0\"?>\n<other/>\n";
+    index.add("b.png", 0, position_at(1, 1, 0));
+    EXPECT_FALSE(index.save());
+    EXPECT_EQ(read_file(index_path), "<?xml version=\"1.0\"?>\n<other/>\n");
+}
+
+TEST_F(FrameIndexTest, WhatACutSaveLeftBehindTheSectionIsDroppedByTheNextSave) {
+    FrameIndex index;
+    index.set_path(wxString::FromUTF8(index_path));
+    index.set_save_interval(std::chrono::hours(1));
+    index.add("a.png", 0, position_at(0, 1, 0));
+    ASSERT_TRUE(index.save());
+    const std::string saved = read_file(index_path);
+    // As a save killed while it staged the next records leaves it: blanks and processing
+    // instructions after the root, which readers pass over.
+    std::ofstream(index_path, std::ios::binary | std::ios::app)
+        << "<?k   half-written records  <?z ?>";
+    ASSERT_EQ(parse_index(index_path).size(), 1u);
+    index.add("b.png", 0, position_at(1, 1, 0));
+    ASSERT_TRUE(index.save());
+    const std::string text = read_file(index_path);
+    EXPECT_EQ(text.substr(0, saved.size() - 11), saved.substr(0, saved.size() - 11));
+    EXPECT_EQ(text.substr(text.size() - 11), "</section>\n");
+    EXPECT_EQ(text.find("<?k"), std::string::npos);
     EXPECT_EQ(parse_index(index_path).size(), 2u);
 }
 

@@ -170,4 +170,59 @@ TEST(ImageWriters, AMissingWritePathIsJournaledAndFramesAreReported) {
     EXPECT_EQ(journal.information(), "");
 }
 
+TEST(ImageWriters, AnIndexThatCannotBeSavedIsReportedOncePerRunOfFailures) {
+    scratch_folder folder;
+    auto writer = std::make_shared<video_file_writer_png>("Cam", "%frame");
+    ASSERT_TRUE(writer->open(folder.wx_path()));
+    writer->set_index_save_interval(std::chrono::milliseconds(0));
+    const std::string index_path = only_trip_folder(folder.path()) + "/data.idx";
+    const std::string away = folder.path() + "/away.idx";
+    // The index is taken away (a folder stands in its place) and put back, twice.
+    const auto break_index = [&] {
+        std::filesystem::rename(index_path, away);
+        std::filesystem::create_directory(index_path);
+    };
+    const auto mend_index = [&] {
+        std::filesystem::remove(index_path);
+        std::filesystem::rename(away, index_path);
+    };
+    int frame = 0;
+    const auto failure_rows = [&] {
+        std::vector<wxString> texts;
+        for (const writer_row& row : writer->take_rows())
+            if (row.failure)
+                texts.push_back(row.text);
+        return texts;
+    };
+    // The failure rows asked for over the frames written; every frame reaches its file.
+    const auto write_frames = [&](int count) {
+        std::vector<wxString> reports;
+        for (int i = 0; i < count; ++i, ++frame) {
+            EXPECT_EQ(
+                writer->write(media::video_frame::from_rgb(camera_like_picture(80, 60, frame)),
+                              at(frame, 1, 0)),
+                1u);
+            for (const wxString& report : failure_rows())
+                reports.push_back(report);
+        }
+        return reports;
+    };
+    const wxString row =
+        wxString::FromUTF8("Не удается сохранить индекс [") + wxString::FromUTF8(index_path) + "]";
+
+    EXPECT_TRUE(write_frames(2).empty());
+    break_index();
+    EXPECT_EQ(write_frames(3), std::vector<wxString>{row});
+    mend_index();
+    EXPECT_TRUE(write_frames(2).empty());
+    EXPECT_EQ(parse_index(index_path).size(), 7u) << "the frames of the failed saves too";
+    break_index();
+    EXPECT_EQ(write_frames(2), std::vector<wxString>{row});
+    // The last save fails as well: the same run of failures, no second report.
+    writer->close();
+    EXPECT_TRUE(failure_rows().empty());
+    mend_index();
+    EXPECT_EQ(parse_index(index_path).size(), 7u);
+}
+
 } // namespace

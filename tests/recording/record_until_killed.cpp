@@ -23,6 +23,7 @@ template <typename writer_type> void record_forever(writer_type& writer, const c
         cv::randu(picture, cv::Scalar::all(0), cv::Scalar::all(256));
         const media::video_frame yuv = media::video_frame::from_rgb(picture);
         TrackPosition position(frame);
+        position.has_fix = true;
         position.km = frame / 7;
         position.m = (frame % 7) * 100.0;
         if (writer.write(yuv, position) != 1)

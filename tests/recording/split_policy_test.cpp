@@ -15,6 +15,7 @@ namespace {
 
 TrackPosition at(int km, const char* peregon = "0", const char* pch = "0") {
     TrackPosition p;
+    p.has_fix = true;
     p.km = km;
     p.peregon = peregon;
     p.pch = pch;
@@ -66,6 +67,45 @@ TEST(SplitPolicy, WholeTripAndUnknownTextsNeverSplit) {
         EXPECT_TRUE(splits(text, trip).empty()) << text;
         EXPECT_EQ(split_policy(wxString::FromUTF8(text)).name_template(), "%dir-%way") << text;
     }
+}
+
+// Offers every frame of the trip as the video writer does, which opens the first file with
+// the first frame and starts counting kilometres anew with each file; returns the indices of
+// the frames that start a further file.
+std::vector<size_t> splits_before(const char* policy_text, const std::vector<TrackPosition>& trip) {
+    split_policy policy(wxString::FromUTF8(policy_text));
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < trip.size(); ++i) {
+        const bool split = policy.split_before(trip[i]);
+        if (split && i > 0)
+            starts.push_back(i);
+        if (split || i == 0)
+            policy.restart();
+    }
+    return starts;
+}
+
+TEST(SplitPolicy, FramesWithoutAFixNeverSplitAndAreNotCompared) {
+    const TrackPosition no_fix(0);
+    // The trip begins without a fix: the first fix starts a file named after its place. Later
+    // no-fix frames (km 0, default texts) between fixes of one kilometre, section and distance
+    // split nothing until a fix really differs from the last fix.
+    const std::vector<TrackPosition> trip = {no_fix,           at(12, "A", "7"), no_fix,
+                                             at(12, "A", "7"), no_fix,           no_fix,
+                                             at(13, "A", "7"), no_fix,           at(13, "B", "8")};
+    EXPECT_EQ(splits_before("1 километр", trip), (starts{1, 6}));
+    EXPECT_EQ(splits_before("Перегон", trip), (starts{1, 8}));
+    EXPECT_EQ(splits_before("Дистанция", trip), (starts{1, 8}));
+    EXPECT_TRUE(splits_before("Вся поездка", trip).empty());
+
+    // Changes of kilometre are counted between fixes only: km 1 to 6 with a no-fix frame after
+    // each make five changes, the fifth at km 6.
+    std::vector<TrackPosition> kilometres;
+    for (int km = 1; km <= 6; ++km) {
+        kilometres.push_back(at(km));
+        kilometres.push_back(no_fix);
+    }
+    EXPECT_EQ(splits_before("5 километров", kilometres), (starts{10}));
 }
 
 // The four characters as an AVI file stores them: the first in the lowest byte.

@@ -15,6 +15,7 @@ void record(video_file_writer_basic& writer, int frames, std::size_t& written) {
     written = 0;
     for (int i = 0; i < frames; ++i) {
         TrackPosition position(i);
+        position.has_fix = true;
         position.km = i / 3;
         written += writer.write(camera_like_frame(160, 120, i), position);
     }

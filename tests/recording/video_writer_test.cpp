@@ -19,6 +19,7 @@ constexpr int height = 240;
 
 TrackPosition at(int frame, int km, const char* peregon = "1", const char* pch = "7") {
     TrackPosition p(frame);
+    p.has_fix = true;
     p.dir = "123456";
     p.way = "1";
     p.km = km;
@@ -139,6 +140,28 @@ TEST_F(VideoWriterTest, PassingTheSameKilometreAgainKeepsBothRecordings) {
               (names{"123456-1_0012_км.avi", "123456-1_0013_км.avi", "123456-1_0012_км (2).avi"}));
     EXPECT_EQ(frames_per_file(trip.index)["123456-1_0012_км (2).avi"], 2);
     expect_files_agree_with_index(trip);
+}
+
+TEST_F(VideoWriterTest, FramesWithoutAFixGoIntoTheOpenFile) {
+    // Five kilometres of ten frames each; every seventh answer of the server has no fix.
+    std::vector<TrackPosition> trip;
+    for (int frame = 0; frame < 50; ++frame)
+        trip.push_back(frame % 7 == 6 ? TrackPosition(frame) : at(frame, 12 + frame / 10));
+    const auto recorded = record(folder.wx_path(), "1 километр", trip);
+    EXPECT_EQ(file_names(recorded),
+              (names{"123456-1_0012_км.avi", "123456-1_0013_км.avi", "123456-1_0014_км.avi",
+                     "123456-1_0015_км.avi", "123456-1_0016_км.avi"}));
+    // A no-fix frame (km 0 in the index) stays in the file open before it; every fix lies in
+    // the file of its kilometre.
+    ASSERT_EQ(recorded.index.size(), trip.size());
+    for (size_t i = 0; i < trip.size(); ++i) {
+        const std::string km = std::to_string(trip[i].km);
+        const std::string expected =
+            "123456-1_00" + std::to_string(12 + (i - (i % 7 == 6)) / 10) + "_км.avi";
+        EXPECT_EQ(recorded.index[i]["file"], expected) << "frame " << i;
+        EXPECT_EQ(recorded.index[i]["km"], km) << "frame " << i;
+    }
+    expect_files_agree_with_index(recorded);
 }
 
 TEST_F(VideoWriterTest, AFrameOfAnotherSizeStartsAFile) {

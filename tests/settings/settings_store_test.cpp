@@ -1,11 +1,13 @@
 // The settings key table and its typed reads over a real settings file.
 
+#include "settings/settings_file_store.h"
 #include "settings/settings_store.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -36,17 +38,19 @@ protected:
 
     void write(const std::string& utf8_text) { std::ofstream(path, std::ios::binary) << utf8_text; }
 
-    wxConfigBase& open() {
-        store = std::make_unique<wxFileConfig>(wxString(), wxString(),
-                                               wxString::FromUTF8(path.string()), wxString(),
-                                               wxCONFIG_USE_LOCAL_FILE, wxConvUTF8);
-        store->SetExpandEnvVars(false);
+    settings_file_store& open() {
+        store = std::make_unique<settings_file_store>(wxString::FromUTF8(path.string()));
         return *store;
+    }
+
+    std::string file_text() const {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
 
     fs::path folder;
     fs::path path;
-    std::unique_ptr<wxFileConfig> store;
+    std::unique_ptr<settings_file_store> store;
 };
 
 TEST_F(settings_file, odd_values_read_back_as_the_table_says) {
@@ -125,6 +129,75 @@ TEST_F(settings_file, written_values_come_back_exactly) {
     EXPECT_EQ(read_integer(config, "write_interval"), -5);
     EXPECT_EQ(wxColour(read_text(config, "subs_color")),
               wxColour(default_text(find_setting("subs_color"))));
+}
+
+// Every key with a value unlike its default, as the settings dialog would store it.
+const std::vector<std::pair<std::string, std::string>> stored_values = {
+    {"front_camera_rtsp_address", "rtsp://10.0.0.5/Котел"},
+    {"back_camera_rtsp_address", "rtsp://10.0.0.6/Дизель"},
+    {"write_path", "/media/Записи"},
+    {"write_format", "AVI"},
+    {"codec", "MJPEG"},
+    {"write_interval", "25"},
+    {"image_file_name_format", "%frame_%km"},
+    {"video_write_policy", "1 километр"},
+    {"show_subs", "0"},
+    {"hard_subs", "0"},
+    {"subs_color", "rgb(255, 255, 0)"},
+    {"subs_font", "Sans Bold 14"},
+    {"subs_position", "1"},
+    {"format_subs", "%km:%m"},
+    {"coordinate_server_address", "10.0.0.9"},
+    {"coordinate_server_port", "12600"},
+    {"front_coordinate_offset", "1.5"},
+    {"back_coordinate_offset", "-2.5"},
+    {"dpp_port", "/dev/ttyUSB0"},
+};
+
+TEST_F(settings_file, a_value_that_is_not_text_costs_its_key_only_and_is_named) {
+    std::string text;
+    for (const auto& [name, value] : stored_values)
+        text += name + "=" + (name == "subs_font" ? "Sans \xFF Bold 14" : value) + "\n";
+    // A stray byte in a line of its own, with no key, is named by what it holds.
+    text += "\xFE\xFF\n";
+    write(text);
+    {
+        settings_file_store& config = open();
+        EXPECT_EQ(config.unreadable_keys(), (std::vector<wxString>{"subs_font", "\\376\\377"}));
+        EXPECT_EQ(read_text(config, "subs_font"), "");
+        for (const auto& [name, value] : stored_values)
+            if (name != "subs_font") {
+                EXPECT_EQ(read_text(config, name), wxString::FromUTF8(value)) << name;
+            }
+        EXPECT_EQ(read_integer(config, "write_interval"), 25);
+        EXPECT_DOUBLE_EQ(read_floating(config, "back_coordinate_offset"), -2.5);
+        EXPECT_TRUE(config.Flush(false));
+        store.reset();
+    }
+    // Read, flushed without a change and closed: the file is as it was, bad byte and all.
+    EXPECT_EQ(file_text(), text);
+
+    // Confirmed in the dialog: the file is written anew, every line of it text again.
+    settings_file_store& config = open();
+    config.Write("subs_font", "Serif 12");
+    ASSERT_TRUE(config.Flush(false));
+    store.reset();
+    const std::string written = file_text();
+    EXPECT_FALSE(wxString::FromUTF8(written.data(), written.size()).empty());
+    const settings_file_store& again = open();
+    EXPECT_TRUE(again.unreadable_keys().empty());
+    EXPECT_EQ(read_text(again, "subs_font"), "Serif 12");
+    EXPECT_EQ(read_text(again, "front_camera_rtsp_address"),
+              wxString::FromUTF8("rtsp://10.0.0.5/Котел"));
+}
+
+TEST_F(settings_file, windows_line_ends_and_a_last_line_without_one_are_read) {
+    write("write_interval=30\r\ncodec=DIVX\r\nsubs_font=\x80\r\ndpp_port=COM3");
+    const settings_file_store& config = open();
+    EXPECT_EQ(read_integer(config, "write_interval"), 30);
+    EXPECT_EQ(read_text(config, "codec"), "DIVX");
+    EXPECT_EQ(read_text(config, "dpp_port"), "COM3");
+    EXPECT_EQ(config.unreadable_keys(), std::vector<wxString>{"subs_font"});
 }
 
 TEST(settings_table, names_are_unique_and_defaults_are_among_the_choices) {

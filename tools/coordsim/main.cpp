@@ -39,6 +39,7 @@ stderr, serves several clients at once, stops on SIGINT or SIGTERM.
   --encoding NAME         cp1251 (default) or utf8: encoding of the answer's texts
   --no-fix-between A:B    answer "no fix" while the car is between coordinates A and B
   --no-fix-answers F:N    answer "no fix" to answers F..F+N-1 of each connection (from 1)
+  --no-fix-every N        answer "no fix" to every Nth answer of each connection
   --close-after N         close each connection after its Nth answer
   --stall-after N         send nothing after the Nth answer of a connection (0: never answer)
   --short-answer BYTES    send only the first BYTES bytes of each answer
@@ -57,6 +58,7 @@ struct options {
     bool utf8 = false;
     std::optional<std::pair<double, double>> no_fix_between;
     std::optional<std::pair<long, long>> no_fix_answers;
+    std::optional<long> no_fix_every;
     std::optional<long> close_after;
     std::optional<long> stall_after;
     std::optional<size_t> short_answer;
@@ -130,6 +132,10 @@ options parse_options(int argc, char** argv) {
         } else if (name == "--no-fix-answers") {
             const auto [first, count] = split_pair(value);
             result.no_fix_answers = std::make_pair(parse_count(first), parse_count(count));
+        } else if (name == "--no-fix-every") {
+            result.no_fix_every = parse_count(value);
+            if (*result.no_fix_every == 0)
+                throw std::invalid_argument(value);
         } else if (name == "--close-after") {
             result.close_after = parse_count(value);
         } else if (name == "--stall-after") {
@@ -249,6 +255,8 @@ private:
             if (number >= first && number < first + count)
                 return false;
         }
+        if (settings.no_fix_every && number % *settings.no_fix_every == 0)
+            return false;
         return true;
     }
 
