@@ -123,10 +123,9 @@ TrackPosition camera_thread::locate_frame() {
     try {
         const exchange_result result = coord->exchange(sensor_value, coordinate_offset);
         if (result.reconnected)
-            post_camera_event(
-                screen, camera_info_event,
-                coordinate_server_row(platform::from_narrow(result.reconnected->host),
-                                      platform::from_narrow(result.reconnected->port)));
+            screen->post_journal_row(
+                false, coordinate_server_row(platform::from_narrow(result.reconnected->host),
+                                             platform::from_narrow(result.reconnected->port)));
         return numbering.position_for(result);
     } catch (const std::exception& failure) {
         screen->post_journal_row(true, platform::from_narrow(failure.what()));

@@ -76,6 +76,7 @@ std::vector<media::encoded_packet> camera_packets(int frames) {
 
 TrackPosition at(int frame, int km) {
     TrackPosition p(frame);
+    p.has_fix = true;
     p.dir = "123456";
     p.way = "1";
     p.km = km;
