@@ -7,9 +7,11 @@
 // Run under an X display: scripts/headless.sh build/<dir>/bench/pipeline/bench_pipeline
 // The last line is "... ratio=<the larger of the two recorder/ffmpeg ratios>".
 
+#include "bench_toolkit.h"
 #include "camera/camera_screen.h"
 #include "pipeline_fixtures.h"
 #include "position/coord_client.h"
+#include "tests/support/gui_test.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,11 +24,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
-#include <wx/app.h>
-#include <wx/evtloop.h>
 #include <wx/frame.h>
-#include <wx/init.h>
-#include <wx/log.h>
 #include <wx/sizer.h>
 
 extern char** environ;
@@ -50,18 +48,6 @@ double own_cpu_seconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return cpu_seconds(usage);
-}
-
-void pump_for(std::chrono::milliseconds duration) {
-    const auto deadline = std::chrono::steady_clock::now() + duration;
-    wxEventLoopBase* const loop = wxEventLoopBase::GetActive();
-    while (std::chrono::steady_clock::now() < deadline) {
-        while (loop->Pending())
-            loop->Dispatch();
-        wxTheApp->ProcessPendingEvents();
-        loop->ProcessIdle();
-        loop->DispatchTimeout(5);
-    }
 }
 
 struct measurement {
@@ -98,9 +84,9 @@ measurement run_recorder(const std::string& url, const std::string& folder, bool
     screen->SetMinSize(wxSize(640, 480));
     sizer->Add(screen);
     frame->Fit();
-    pump_for(length);
+    test_support::pump_events_for(length);
     frame->Destroy();
-    pump_for(500ms);
+    test_support::pump_events_for(500ms);
     return {own_cpu_seconds() - before, written_frames(journal)};
 }
 
@@ -218,7 +204,7 @@ void measure_quality(const std::string& url, const std::string& name, const std:
     auto copy_arguments = ffmpeg_reading(url, quality_run_length + 4s);
     copy_arguments.insert(copy_arguments.end(), {"-c:v", "copy", "-y", source});
     const pid_t copier = spawn(copy_arguments);
-    pump_for(1s);
+    test_support::pump_events_for(1s);
     const pid_t encoder = start_ffmpeg_mjpeg(url, quality_run_length, reference);
     run_recorder(url, folder + "/recorder", false, quality_run_length);
     wait_cpu(encoder);
@@ -233,11 +219,6 @@ void measure_quality(const std::string& url, const std::string& name, const std:
                 static_cast<double>(fs::file_size(reference)) / count_video_frames(reference));
     std::fflush(stdout);
 }
-
-class bench_app : public wxApp {
-public:
-    bool OnInit() override { return true; }
-};
 
 double bench_picture(const std::string& name, const std::vector<std::string>& pattern,
                      const std::string& folder) {
@@ -259,26 +240,19 @@ double bench_picture(const std::string& name, const std::vector<std::string>& pa
 } // namespace
 
 int main(int argc, char** argv) {
-    wxApp::SetInstance(new bench_app);
-    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-        std::fprintf(stderr, "cannot initialise wxWidgets (is there a display?)\n");
-        return 2;
-    }
-    delete wxLog::SetActiveTarget(new wxLogStderr);
     const std::string folder = (fs::temp_directory_path() / "kestrel-bench-pipeline").string();
     fs::remove_all(folder);
     double ratio = 0;
-    {
-        auto loop = std::make_unique<wxGUIEventLoop>();
-        wxEventLoopActivator activate(loop.get());
+    const int status = bench_support::run_under_toolkit(argc, argv, [&] {
         const double ball = bench_picture("test pattern 1920x1080", {}, folder + "/ball");
         const double camera =
             bench_picture("camera-like 1920x1080", {"--pattern", "camera"}, folder + "/camera");
         ratio = std::max(ball, camera);
-    }
+        return 0;
+    });
     fs::remove_all(folder);
-    wxTheApp->OnExit();
-    wxEntryCleanup();
+    if (status != 0)
+        return status;
     std::printf("recorder CPU per frame against ffmpeg, 1920x1080, worse of both pictures "
                 "ratio=%.3f\n",
                 ratio);

@@ -5,9 +5,11 @@
 // The last line is "... ratio=<resident memory at the end / at minute 1>" (5 minutes unless
 // told otherwise).
 
+#include "bench_toolkit.h"
 #include "camera/camera_screen.h"
 #include "pipeline_fixtures.h"
 #include "position/coord_client.h"
+#include "tests/support/gui_test.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,11 +18,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <wx/app.h>
-#include <wx/evtloop.h>
 #include <wx/frame.h>
-#include <wx/init.h>
-#include <wx/log.h>
 #include <wx/sizer.h>
 
 namespace {
@@ -39,23 +37,6 @@ long resident_kb() {
             return std::stol(line.substr(6));
     return 0;
 }
-
-void pump_for(std::chrono::milliseconds duration) {
-    const auto deadline = std::chrono::steady_clock::now() + duration;
-    wxEventLoopBase* const loop = wxEventLoopBase::GetActive();
-    while (std::chrono::steady_clock::now() < deadline) {
-        while (loop->Pending())
-            loop->Dispatch();
-        wxTheApp->ProcessPendingEvents();
-        loop->ProcessIdle();
-        loop->DispatchTimeout(5);
-    }
-}
-
-class bench_app : public wxApp {
-public:
-    bool OnInit() override { return true; }
-};
 
 double soak(std::chrono::seconds length, const std::string& folder) {
     test_camera front({"--size", "1920x1080", "--fps", "25", "--codec", "h264"});
@@ -83,7 +64,7 @@ double soak(std::chrono::seconds length, const std::string& folder) {
     long at_baseline = 0;
     long last = 0;
     for (auto elapsed = 0s; elapsed < length;) {
-        pump_for(report_every);
+        test_support::pump_events_for(report_every);
         elapsed += report_every;
         last = resident_kb();
         if (elapsed == baseline_at)
@@ -92,7 +73,7 @@ double soak(std::chrono::seconds length, const std::string& folder) {
         std::fflush(stdout);
     }
     frame->Destroy();
-    pump_for(1s);
+    test_support::pump_events_for(1s);
     return at_baseline > 0 ? static_cast<double>(last) / at_baseline : 0;
 }
 
@@ -100,23 +81,16 @@ double soak(std::chrono::seconds length, const std::string& folder) {
 
 int main(int argc, char** argv) {
     const std::chrono::seconds length(argc > 1 ? std::atoi(argv[1]) : 300);
-    wxApp::SetInstance(new bench_app);
-    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-        std::fprintf(stderr, "cannot initialise wxWidgets (is there a display?)\n");
-        return 2;
-    }
-    delete wxLog::SetActiveTarget(new wxLogStderr);
     const std::string folder = (fs::temp_directory_path() / "kestrel-bench-soak").string();
     fs::remove_all(folder);
     double ratio = 0;
-    {
-        auto loop = std::make_unique<wxGUIEventLoop>();
-        wxEventLoopActivator activate(loop.get());
+    const int status = bench_support::run_under_toolkit(argc, argv, [&] {
         ratio = soak(length, folder);
-    }
+        return 0;
+    });
     fs::remove_all(folder);
-    wxTheApp->OnExit();
-    wxEntryCleanup();
+    if (status != 0)
+        return status;
     std::printf("two 1920x1080 cameras recording MJPEG AVI, resident memory at the end / at "
                 "minute 1 ratio=%.3f\n",
                 ratio);
