@@ -482,3 +482,32 @@ TEST_F(camera_pipeline, failing_file_writer_gives_one_row_and_counts_no_frames) 
     EXPECT_GE(count_in_row(L"Принято "), 15);
     EXPECT_TRUE(read_index(trip_folder() + "/data.idx").empty());
 }
+
+TEST_F(camera_pipeline, unknown_format_and_codec_record_xvid_avi_and_say_so) {
+    test_camera camera({"--size", "320x240"});
+    record(camera_settings(camera.url(), {{"write_interval", "0"},
+                                          {"write_format", "BMP"},
+                                          {"codec", "FOO"},
+                                          {"hard_subs", "0"}}),
+           15);
+
+    const auto format_rows = journal.rows_with(L"Неизвестный формат записи: BMP");
+    ASSERT_EQ(format_rows.size(), 1u);
+    EXPECT_TRUE(format_rows.front().error);
+    EXPECT_EQ(journal.rows_with(L"Формат записи: AVI").size(), 1u);
+    const auto codec_rows = journal.rows_with(L"Неизвестный кодек FOO: запись с кодеком XVID");
+    ASSERT_EQ(codec_rows.size(), 1u);
+    EXPECT_TRUE(codec_rows.front().error);
+
+    const auto videos = test_support::files_with_extension(trip_folder(), ".avi");
+    ASSERT_EQ(videos.size(), 1u);
+    const std::string codec = test_support::run_command(
+        "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,codec_tag_string "
+        "-of csv=p=0 " +
+        test_support::shell_quoted(videos.front()));
+    EXPECT_EQ(codec, "mpeg4,XVID\n");
+    const long written = count_in_row(L"Записано ");
+    EXPECT_GE(written, 15);
+    EXPECT_EQ(count_video_frames(videos.front()), written);
+    EXPECT_EQ(static_cast<long>(read_index(trip_folder() + "/data.idx").size()), written);
+}
