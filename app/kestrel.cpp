@@ -1,6 +1,7 @@
 #include "app/kestrel.h"
 
 #include "app/kestrel_frame.h"
+#include "media/image_threads.h"
 #include "platform/text.h"
 
 #include <cstdio>
@@ -53,6 +54,7 @@ bool kestrel::OnInit() {
         return false;
     if (answered_command_line)
         return true;
+    media::keep_image_work_on_calling_threads();
     frame = start_main_window();
     // Without its main window the program has nothing to show: end instead of running on
     // invisibly.

@@ -1,5 +1,7 @@
 #include "bench_toolkit.h"
 
+#include "media/image_threads.h"
+
 #include <cstdio>
 #include <memory>
 #include <wx/app.h>
@@ -25,6 +27,8 @@ int run_under_toolkit(int argc, char** argv, const std::function<int()>& measure
         return 2;
     }
     delete wxLog::SetActiveTarget(new wxLogStderr);
+    // As the recorder itself starts.
+    media::keep_image_work_on_calling_threads();
     int status = 0;
     {
         auto loop = std::make_unique<wxGUIEventLoop>();

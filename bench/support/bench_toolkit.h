@@ -1,6 +1,7 @@
 #pragma once
 // What the benchmarks that run real camera screens share: the toolkit started without a main
-// window, an active event loop for the measurement, and the toolkit ended afterwards.
+// window and image work set up as in the recorder, an active event loop for the measurement,
+// and the toolkit ended afterwards.
 
 #include <functional>
 
