@@ -9,7 +9,6 @@
 #include "camera/camera_screen.h"
 #include "pipeline_fixtures.h"
 #include "position/coord_client.h"
-#include "tests/support/gui_test.h"
 
 #include <chrono>
 #include <cstdio>
@@ -64,7 +63,7 @@ double soak(std::chrono::seconds length, const std::string& folder) {
     long at_baseline = 0;
     long last = 0;
     for (auto elapsed = 0s; elapsed < length;) {
-        test_support::pump_events_for(report_every);
+        bench_support::run_event_loop_for(report_every);
         elapsed += report_every;
         last = resident_kb();
         if (elapsed == baseline_at)
@@ -73,7 +72,7 @@ double soak(std::chrono::seconds length, const std::string& folder) {
         std::fflush(stdout);
     }
     frame->Destroy();
-    test_support::pump_events_for(1s);
+    bench_support::run_event_loop_for(1s);
     return at_baseline > 0 ? static_cast<double>(last) / at_baseline : 0;
 }
 

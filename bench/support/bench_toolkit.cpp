@@ -8,6 +8,7 @@
 #include <wx/evtloop.h>
 #include <wx/init.h>
 #include <wx/log.h>
+#include <wx/timer.h>
 
 namespace bench_support {
 
@@ -38,6 +39,14 @@ int run_under_toolkit(int argc, char** argv, const std::function<int()>& measure
     wxTheApp->OnExit();
     wxEntryCleanup();
     return status;
+}
+
+void run_event_loop_for(std::chrono::milliseconds length) {
+    wxGUIEventLoop loop;
+    wxTimer end;
+    end.Bind(wxEVT_TIMER, [&loop](wxTimerEvent&) { loop.Exit(); });
+    end.StartOnce(static_cast<int>(length.count()));
+    loop.Run();
 }
 
 } // namespace bench_support
