@@ -7,7 +7,8 @@
 #include "journal/journal.h"
 #include "settings/settings_store.h"
 
-#include <wx/dcclient.h>
+#include <memory>
+#include <wx/graphics.h>
 #include <wx/image.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
@@ -172,27 +173,31 @@ void camera_screen::on_writer_progress(wxThreadEvent&) {
     ++frames_written;
 }
 
-
 void camera_screen::paint_display_slot() {
-    wxClientDC dc(this);
     const std::lock_guard<std::mutex> lock(display_lock);
     take_unseen_frames();
     frame_event_pending = false;
-    if (display_fresh) {
-        display_fresh = false;
-        const wxSize size = GetClientSize();
-        // Only the pixels shown are converted, straight from the decoder's YUV.
-        display_frame.to_rgb_scaled(cv::Size(size.x, size.y), painted);
-        const wxImage frame(painted.cols, painted.rows, painted.data, true);
-        dc.DrawBitmap(wxBitmap(frame), 0, 0, false);
-        if (show_subs) {
-            dc.SetTextForeground(subs_color);
-            if (subs_font.IsOk())
-                dc.SetFont(subs_font);
-            const wxString text = display_position.expand(format_subs);
-            const wxSize extent = dc.GetTextExtent(text);
-            dc.DrawText(text, 10, subtitle_top(subs_position, size.y, extent.y));
-        }
+    if (!display_fresh)
+        return;
+    display_fresh = false;
+    const wxSize size = GetClientSize();
+    // Only the pixels shown are converted, straight from the decoder's YUV.
+    display_frame.to_rgb_scaled(cv::Size(size.x, size.y), painted);
+    // A graphics context makes its drawable surface from the picture in one conversion; a
+    // bitmap would take two on GTK (a pixbuf, then the surface) and a fresh buffer for each.
+    const std::unique_ptr<wxGraphicsContext> context(wxGraphicsContext::Create(this));
+    if (!context)
+        return;
+    const wxImage picture(painted.cols, painted.rows, painted.data, true);
+    context->DrawBitmap(context->CreateBitmapFromImage(picture), 0, 0, painted.cols, painted.rows);
+    if (show_subs) {
+        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), subs_color);
+        const wxString text = display_position.expand(format_subs);
+        double width = 0;
+        double height = 0;
+        context->GetTextExtent(text, &width, &height);
+        context->DrawText(text, 10,
+                          subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5)));
     }
 }
 

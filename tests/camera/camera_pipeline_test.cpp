@@ -144,6 +144,23 @@ TEST_F(camera_pipeline, live_picture_and_subtitle_reach_the_screen) {
     cv::Scalar deviation;
     cv::meanStdDev(shot, mean, deviation);
     EXPECT_GT(deviation[0] + deviation[1] + deviation[2], 60.0) << "bars, not a plain panel";
+    // The seven bars in their order and colours, below the camera's own overlays: which
+    // channels are lit tells them apart, so a picture scaled wrongly or with red and blue
+    // swapped fails here.
+    const std::vector<cv::Vec3b> lit_bgr{{1, 1, 1}, {0, 1, 1}, {1, 1, 0}, {0, 1, 0},
+                                         {1, 0, 1}, {0, 0, 1}, {1, 0, 0}};
+    const int bar_width = shot.cols / 7;
+    for (int bar = 0; bar < 7; ++bar) {
+        const cv::Rect sample(bar * bar_width + bar_width / 4, shot.rows * 2 / 5, bar_width / 2,
+                              shot.rows / 10);
+        const cv::Scalar colour = cv::mean(shot(sample));
+        for (int channel = 0; channel < 3; ++channel) {
+            if (lit_bgr[bar][channel] != 0)
+                EXPECT_GT(colour[channel], 150.0) << "bar " << bar << ", channel " << channel;
+            else
+                EXPECT_LT(colour[channel], 60.0) << "bar " << bar << ", channel " << channel;
+        }
+    }
     const cv::Mat subtitle_area = shot(cv::Rect(10, 10, 100, 25));
     cv::Mat red;
     cv::inRange(subtitle_area, cv::Scalar(0, 0, 200), cv::Scalar(60, 60, 255), red);
