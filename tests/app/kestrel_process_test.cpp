@@ -227,15 +227,23 @@ protected:
         EXPECT_NE(wait_for_journal_row(log_folder(), row).find(row), std::string::npos);
     }
 
-    // The X window of the main window, found by its title.
+    // The X window of the main window, found by its title. The journal's first rows come while
+    // the window is still being made, so it may take a moment to appear.
     std::string main_window() const {
-        std::istringstream ids(test_support::run_command(
-            "xdotool search --all --pid " + std::to_string(program->pid()) + " 2>/dev/null"));
-        std::string id;
-        while (ids >> id)
-            if (test_support::run_command("xdotool getwindowname " + id) == u8"Обзорное видео\n")
-                return id;
-        return {};
+        std::string found;
+        test_support::pump_events_until(
+            [&] {
+                std::istringstream ids(test_support::run_command("xdotool search --all --pid " +
+                                                                 std::to_string(program->pid()) +
+                                                                 " 2>/dev/null"));
+                for (std::string id; ids >> id;)
+                    if (test_support::run_command("xdotool getwindowname " + id) ==
+                        u8"Обзорное видео\n")
+                        found = id;
+                return !found.empty();
+            },
+            10s);
+        return found;
     }
 
     // Waits until every open camera has written files of a few kilometres.
