@@ -19,6 +19,11 @@ class wxWindow;
 
 namespace app_test {
 
+// Texts of the recorder's own, written in the sources as UTF-8.
+inline wxString utf8(const char* text) {
+    return wxString::FromUTF8(text);
+}
+
 // A tool from the project's tools folder, started with its options; the first line it prints
 // (its address) is read at start. Killed and reaped when the object goes.
 class tool_process {

@@ -29,13 +29,10 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using app_test::journal_row;
+using app_test::utf8;
 using test_support::pump_events_until;
 
 namespace {
-
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
 
 const int start_rows = 4;
 

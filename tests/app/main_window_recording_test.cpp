@@ -15,12 +15,21 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using app_test::utf8;
 using test_support::pump_events_until;
 
 namespace {
 
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
+// Waits until both cameras have written `frames` more frames than they had.
+bool both_write_more(const camera_screen& boiler, const camera_screen& diesel, int frames) {
+    const int boiler_then = boiler.written_count();
+    const int diesel_then = diesel.written_count();
+    return pump_events_until(
+        [&] {
+            return boiler.written_count() >= boiler_then + frames &&
+                   diesel.written_count() >= diesel_then + frames;
+        },
+        60s);
 }
 
 // The number in a closing row such as "Записано 57 кадров.".
@@ -108,13 +117,7 @@ TEST(main_window_recording,
         app_test::send_command(*frame, ID_COORDINATE_SERVER);
         test_support::pump_events_for(100ms);
     }
-    const int written_then[2] = {boiler->written_count(), diesel->written_count()};
-    EXPECT_TRUE(pump_events_until(
-        [&] {
-            return boiler->written_count() >= written_then[0] + 5 &&
-                   diesel->written_count() >= written_then[1] + 5;
-        },
-        60s))
+    EXPECT_TRUE(both_write_more(*boiler, *diesel, 5))
         << "recording goes on after the reconnections";
 
     app_test::place_floating_pane(*frame, boiler, 20, 60);
@@ -204,13 +207,7 @@ TEST(main_window_recording, a_coordinate_server_lost_under_both_cameras_gives_on
     test_support::pump_events_for(3s);
     simulator = std::make_unique<app_test::tool_process>(app_test::coordinate_simulator(port));
     EXPECT_TRUE(pump_events_until([&] { return rows("Сервер координат: ").size() >= 2; }, 30s));
-    const int written_then[2] = {boiler->written_count(), diesel->written_count()};
-    EXPECT_TRUE(pump_events_until(
-        [&] {
-            return boiler->written_count() >= written_then[0] + 10 &&
-                   diesel->written_count() >= written_then[1] + 10;
-        },
-        60s));
+    EXPECT_TRUE(both_write_more(*boiler, *diesel, 10));
     app_test::send_command(*frame, ID_EXIT);
     ASSERT_TRUE(pump_events_until([&] {
         return wxTopLevelWindows.Find(frame) == nullptr && !wxPendingDelete.Member(frame);

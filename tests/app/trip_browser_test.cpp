@@ -27,13 +27,10 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using app_test::utf8;
 using test_support::pump_events_until;
 
 namespace {
-
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
 
 constexpr int video_frames = 60;
 const cv::Size picture_size(640, 480);

@@ -8,6 +8,7 @@
 #include "tests/support/gui_test.h"
 
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <opencv2/core.hpp>
@@ -65,6 +66,24 @@ protected:
                 folders.push_back(folder);
         EXPECT_EQ(folders.size(), 1u);
         return folders.empty() ? std::string() : folders.front();
+    }
+
+    // While `screen` records: `cut` takes the coordinate server away until the loss row comes,
+    // `restore` brings it back after `outage` until the return row comes, and 15 more frames
+    // follow.
+    void interrupt_coordinates(camera_screen& screen, const std::function<void()>& cut,
+                               std::chrono::milliseconds outage,
+                               const std::function<void()>& restore) {
+        cut();
+        EXPECT_TRUE(
+            pump_events_until([&] { return !journal.rows_with(L"CoordServer").empty(); }, 30s));
+        test_support::pump_events_for(outage);
+        restore();
+        EXPECT_TRUE(pump_events_until(
+            [&] { return !journal.rows_with(L"Сервер координат: ").empty(); }, 30s));
+        const int received = screen.received_count();
+        EXPECT_TRUE(
+            pump_events_until([&] { return screen.received_count() >= received + 15; }, 30s));
     }
 
     long count_in_row(const std::wstring& prefix) const {
@@ -307,18 +326,13 @@ TEST_F(camera_pipeline, a_coordinate_server_restarted_on_its_port_gives_one_loss
     ASSERT_TRUE(coord.connect("127.0.0.1", port));
 
     record(camera_settings(camera.url(), every_frame_as_avi), 10, [&](camera_screen& screen) {
-        server->kill_now();
-        EXPECT_TRUE(
-            pump_events_until([&] { return !journal.rows_with(L"CoordServer").empty(); }, 30s));
         // Nothing listens for a while: the attempts fail without a row.
-        test_support::pump_events_for(3000ms);
-        server = std::make_unique<coordinate_simulator>(
-            std::vector<std::string>{"--step", "5", "--start", "90000", "--port", port});
-        EXPECT_TRUE(pump_events_until(
-            [&] { return !journal.rows_with(L"Сервер координат: ").empty(); }, 30s));
-        const int received = screen.received_count();
-        EXPECT_TRUE(
-            pump_events_until([&] { return screen.received_count() >= received + 15; }, 30s));
+        interrupt_coordinates(
+            screen, [&] { server->kill_now(); }, 3000ms,
+            [&] {
+                server = std::make_unique<coordinate_simulator>(
+                    std::vector<std::string>{"--step", "5", "--start", "90000", "--port", port});
+            });
     });
 
     const auto lost = journal.rows_with(L"CoordServer");
@@ -337,17 +351,9 @@ TEST_F(camera_pipeline, a_stalled_coordinate_server_gives_one_loss_and_one_retur
     ASSERT_TRUE(coord.connect("127.0.0.1", server.port()));
 
     record(camera_settings(camera.url(), every_frame_as_avi), 10, [&](camera_screen& screen) {
-        server.freeze();
-        EXPECT_TRUE(
-            pump_events_until([&] { return !journal.rows_with(L"CoordServer").empty(); }, 30s));
         // Attempts meanwhile connect but get no answer, each within the exchange's limit.
-        test_support::pump_events_for(4500ms);
-        server.thaw();
-        EXPECT_TRUE(pump_events_until(
-            [&] { return !journal.rows_with(L"Сервер координат: ").empty(); }, 30s));
-        const int received = screen.received_count();
-        EXPECT_TRUE(
-            pump_events_until([&] { return screen.received_count() >= received + 15; }, 30s));
+        interrupt_coordinates(
+            screen, [&] { server.freeze(); }, 4500ms, [&] { server.thaw(); });
     });
 
     const auto lost = journal.rows_with(L"CoordServer");

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
@@ -19,13 +18,6 @@ TrackPosition position_at(int frame, int km, double m) {
     p.m = m;
     p.abs = km * 1000.0 + m;
     return p;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string c_locale_time(time_t time) {
@@ -67,7 +59,7 @@ TEST_F(FrameIndexTest, AttributesComeInOrderWithTheirFormats) {
     EXPECT_EQ(frames[1]["m"], "-0.250000");
 
     // One element per line, two spaces per level, as the toolkit's writer lays it out.
-    const std::string text = read_file(index_path);
+    const std::string text = read_file_text(index_path);
     EXPECT_NE(text.find("\n<section>\n  <frame file=\"123456-1_0012_км.avi\" frame_in_file=\"7\""),
               std::string::npos)
         << text;
@@ -100,7 +92,7 @@ TEST_F(FrameIndexTest, ATripWithoutFramesHasAnEmptySection) {
         index.set_path(wxString::FromUTF8(index_path));
     }
     EXPECT_TRUE(parse_index(index_path).empty());
-    const std::string text = read_file(index_path);
+    const std::string text = read_file_text(index_path);
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", 0), 0u) << text;
     EXPECT_NE(text.find("<section/>"), std::string::npos) << text;
 }
@@ -168,7 +160,7 @@ TEST_F(FrameIndexTest, SavesInPlaceWriteTheBytesOfOneWholeSave) {
         for (int i = 0; i < frames; ++i)
             record(whole, i);
     }
-    const std::string expected = read_file(whole_path);
+    const std::string expected = read_file_text(whole_path);
     const std::string closing = "</section>\n";
 
     FrameIndex index;
@@ -178,7 +170,7 @@ TEST_F(FrameIndexTest, SavesInPlaceWriteTheBytesOfOneWholeSave) {
     for (int i = 0; i < frames; ++i) {
         ASSERT_TRUE(record(index, i));
         // Saved at every frame: the newest record at most waits for the next save.
-        const std::string text = read_file(index_path);
+        const std::string text = read_file_text(index_path);
         ASSERT_GE(text.size(), closing.size());
         const size_t records_end = text.size() - closing.size();
         ASSERT_EQ(text.substr(records_end), closing) << "after frame " << i;
@@ -188,7 +180,7 @@ TEST_F(FrameIndexTest, SavesInPlaceWriteTheBytesOfOneWholeSave) {
             ++held_back;
     }
     EXPECT_TRUE(index.close());
-    EXPECT_EQ(read_file(index_path), expected);
+    EXPECT_EQ(read_file_text(index_path), expected);
     // The ends of pages were met, and each time one record waited for the next frame.
     EXPECT_GT(held_back, 0);
     EXPECT_LT(held_back, frames / 50);
@@ -233,7 +225,7 @@ TEST_F(FrameIndexTest, AnIndexChangedBehindItsBackIsLeftAlone) {
     std::ofstream(index_path, std::ios::binary) << "<?xml version=\"1.0\"?>\n<other/>\n";
     index.add("b.png", 0, position_at(1, 1, 0));
     EXPECT_FALSE(index.save());
-    EXPECT_EQ(read_file(index_path), "<?xml version=\"1.0\"?>\n<other/>\n");
+    EXPECT_EQ(read_file_text(index_path), "<?xml version=\"1.0\"?>\n<other/>\n");
 }
 
 TEST_F(FrameIndexTest, WhatACutSaveLeftBehindTheSectionIsDroppedByTheNextSave) {
@@ -242,7 +234,7 @@ TEST_F(FrameIndexTest, WhatACutSaveLeftBehindTheSectionIsDroppedByTheNextSave) {
     index.set_save_interval(std::chrono::hours(1));
     index.add("a.png", 0, position_at(0, 1, 0));
     ASSERT_TRUE(index.save());
-    const std::string saved = read_file(index_path);
+    const std::string saved = read_file_text(index_path);
     // As a save killed while it staged the next records leaves it: blanks and processing
     // instructions after the root, which readers pass over.
     std::ofstream(index_path, std::ios::binary | std::ios::app)
@@ -250,7 +242,7 @@ TEST_F(FrameIndexTest, WhatACutSaveLeftBehindTheSectionIsDroppedByTheNextSave) {
     ASSERT_EQ(parse_index(index_path).size(), 1u);
     index.add("b.png", 0, position_at(1, 1, 0));
     ASSERT_TRUE(index.save());
-    const std::string text = read_file(index_path);
+    const std::string text = read_file_text(index_path);
     EXPECT_EQ(text.substr(0, saved.size() - 11), saved.substr(0, saved.size() - 11));
     EXPECT_EQ(text.substr(text.size() - 11), "</section>\n");
     EXPECT_EQ(text.find("<?k"), std::string::npos);

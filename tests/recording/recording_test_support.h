@@ -35,6 +35,9 @@ private:
     std::string root;
 };
 
+// The whole file as bytes; empty when it cannot be read.
+std::string read_file_text(const std::string& path);
+
 // The only entry of a folder that holds one trip folder.
 std::string only_trip_folder(const std::string& write_path);
 

@@ -17,7 +17,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -30,13 +29,6 @@ TrackPosition position_at(int frame, int km, double m) {
     p.abs = km * 1000.0 + m;
     p.time = 1714566605 + frame;
     return p;
-}
-
-std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void write_text(const fs::path& path, const std::string& text) {
@@ -87,7 +79,7 @@ TEST(trip_index, damaged_or_missing_index_is_told_not_thrown) {
     EXPECT_TRUE(trip_index::read(index_path).missing());
 
     write_index(index_path, 20);
-    const std::string whole = read_text(index_path);
+    const std::string whole = read_file_text(index_path.string());
     // Cut in the middle of the 11th record, as a power cut during an append would leave it.
     const size_t eleventh = whole.find("<frame", whole.find("frame=\"109\""));
     write_text(index_path, whole.substr(0, eleventh + 30));
@@ -165,7 +157,7 @@ TEST(trip_marks, appended_lines_read_back_and_a_cut_line_costs_only_itself) {
     TrackPosition first = position_at(42, 126, 740.5);
     ASSERT_TRUE(trip_marks::append(trip, first, u8"123456-1 0126:740 [Перегон, \"А\"]"));
     ASSERT_TRUE(trip_marks::append(trip, position_at(43, 126, 741), "plain"));
-    std::string text = read_text(trip / trip_marks::file_name);
+    std::string text = read_file_text((trip / trip_marks::file_name).string());
     EXPECT_EQ(text.rfind("frame,abs,km,m,time,text\n", 0), 0u);
     EXPECT_EQ(text.find("frame,abs", 1), std::string::npos) << "one header";
     EXPECT_NE(text.find("42,126740.500000,126,740.500000,"), std::string::npos) << text;
