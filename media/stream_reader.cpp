@@ -1,5 +1,9 @@
 #include "media/stream_reader.h"
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -120,6 +124,10 @@ bool stream_reader::open_decoder() {
     // One thread and no frame delay: each packet gives its picture at once.
     decoder->thread_count = 1;
     decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    if ((codec->capabilities & AV_CODEC_CAP_DR1) != 0) {
+        decoder->opaque = this;
+        decoder->get_buffer2 = pooled_picture;
+    }
     return avcodec_open2(decoder.get(), codec, nullptr) >= 0;
 }
 
@@ -165,6 +173,47 @@ bool stream_reader::send_packet(const AVPacket& video_packet,
     const int result = avcodec_send_packet(decoder.get(), &video_packet);
     // A damaged packet is skipped; the read's deadline ends a stream that gives nothing else.
     return result >= 0 || result == AVERROR_INVALIDDATA || result == AVERROR(EAGAIN);
+}
+
+int stream_reader::pooled_picture(AVCodecContext* context, AVFrame* frame, int flags) {
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    if (format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_YUVJ420P)
+        return avcodec_default_get_buffer2(context, frame, flags);
+    // The decoder's own sizes and row alignment, as its default allocator takes them.
+    int width = frame->width;
+    int height = frame->height;
+    int alignment[AV_NUM_DATA_POINTERS];
+    avcodec_align_dimensions2(context, &width, &height, alignment);
+    int linesize[4] = {};
+    for (;;) {
+        if (av_image_fill_linesizes(linesize, format, width) < 0)
+            return AVERROR(EINVAL);
+        if (linesize[0] % alignment[0] == 0 && linesize[1] % alignment[1] == 0 &&
+            linesize[2] % alignment[2] == 0)
+            break;
+        width += width & ~(width - 1);
+    }
+    const ptrdiff_t strides[4] = {linesize[0], linesize[1], linesize[2], 0};
+    size_t plane_bytes[4] = {};
+    if (av_image_fill_plane_sizes(plane_bytes, format, height, strides) < 0)
+        return AVERROR(EINVAL);
+    // Room past the last row for the decoders' vector reads.
+    const std::size_t size = plane_bytes[0] + plane_bytes[1] + plane_bytes[2] + 16 + 64;
+    auto& reader = *static_cast<stream_reader*>(context->opaque);
+    if (!reader.decoded_pictures || reader.decoded_pictures->size() != size)
+        reader.decoded_pictures.emplace(size);
+    try {
+        frame->buf[0] = reader.decoded_pictures->take();
+    } catch (const std::bad_alloc&) {
+        return AVERROR(ENOMEM);
+    }
+    frame->data[0] = frame->buf[0]->data;
+    frame->data[1] = frame->data[0] + plane_bytes[0];
+    frame->data[2] = frame->data[1] + plane_bytes[1];
+    for (int plane = 0; plane < 3; ++plane)
+        frame->linesize[plane] = linesize[plane];
+    frame->extended_data = frame->data;
+    return 0;
 }
 
 bool stream_reader::receive_picture(video_frame& picture) {

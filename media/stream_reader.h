@@ -4,6 +4,7 @@
 // dead or frozen camera never holds its thread for long.
 
 #include "media/av_handles.h"
+#include "media/buffer_pool.h"
 #include "media/encoded_packet.h"
 #include "media/frame_normaliser.h"
 #include "media/video_frame.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,9 @@ public:
 
 private:
     static int interrupt_callback(void* reader);
+    // The decoder's pictures come from a pool of this reader's (frames queued for the writer
+    // outlive the decoder's own pool, which never gives back what a backlog took).
+    static int pooled_picture(AVCodecContext* context, AVFrame* frame, int flags);
     bool must_interrupt() const;
     void start_deadline();
     bool open_decoder();
@@ -75,6 +80,7 @@ private:
     stream_facts opened;
     std::shared_ptr<const stream_parameters> parameters;
     frame_normaliser normaliser;
+    std::optional<buffer_pool> decoded_pictures;
     packet_handle packet;
     bool keeping_packets = false;
 };

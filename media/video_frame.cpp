@@ -1,5 +1,7 @@
 #include "media/video_frame.h"
 
+#include "media/buffer_pool.h"
+
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
@@ -26,39 +28,26 @@ cv::Mat writable_plane(AVFrame* frame, int index) {
 }
 
 // Picture buffers of a few sizes, each size from a pool of its own. A writer copies one
-// picture per frame, all of one size: reused buffers then cost no allocation, no fresh pages and
-// no heap that frays between the long-lived small allocations of a trip. A buffer goes back to
-// its pool on whichever thread drops the last reference; a pool is freed once the thread that
-// made it has ended and its last buffer has come back.
+// picture per frame, all of one size: reused buffers then cost no allocation and no fresh pages,
+// and a backlog's extra buffers are freed once it is written. A buffer goes back to its pool on
+// whichever thread drops the last reference.
 class picture_pools {
 public:
-    picture_pools() = default;
-    picture_pools(const picture_pools&) = delete;
-    picture_pools& operator=(const picture_pools&) = delete;
-    ~picture_pools() {
-        for (auto& entry : pools)
-            av_buffer_pool_uninit(&entry.second);
-    }
-
     AVBufferRef* take(std::size_t size) {
-        const auto found = std::find_if(pools.begin(), pools.end(),
-                                        [size](const auto& entry) { return entry.first == size; });
+        const auto found =
+            std::find_if(pools.begin(), pools.end(),
+                         [size](const buffer_pool& pool) { return pool.size() == size; });
         if (found != pools.end())
-            return av_buffer_pool_get(found->second);
-        if (pools.size() == max_sizes) {
-            av_buffer_pool_uninit(&pools.front().second);
+            return found->take();
+        if (pools.size() == max_sizes)
             pools.erase(pools.begin());
-        }
-        AVBufferPool* pool = av_buffer_pool_init(size, nullptr);
-        if (pool == nullptr)
-            throw std::bad_alloc();
-        pools.emplace_back(size, pool);
-        return av_buffer_pool_get(pool);
+        pools.emplace_back(size);
+        return pools.back().take();
     }
 
 private:
     static constexpr std::size_t max_sizes = 4;
-    std::vector<std::pair<std::size_t, AVBufferPool*>> pools;
+    std::vector<buffer_pool> pools;
 };
 
 // Rows aligned for the encoders' and converters' vector code.
