@@ -3,6 +3,7 @@
 #include "camera/camera_events.h"
 #include "camera/camera_locks.h"
 #include "camera/camera_thread.h"
+#include "camera/subtitle_outline.h"
 #include "camera/writer_thread.h"
 #include "journal/journal.h"
 #include "settings/settings_store.h"
@@ -23,6 +24,7 @@ camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase
     Bind(camera_info_event, &camera_screen::on_camera_info, this);
     Bind(writer_progress_event, &camera_screen::on_writer_progress, this);
     read_subtitle_settings(*config);
+    live_progress.opened = camera_progress::clock::now();
     start_threads(coord, *config, camera_name);
     start_time = wxGetUTCTime();
 }
@@ -48,6 +50,17 @@ std::optional<TrackPosition> camera_screen::displayed_position() const {
     if (display_frame.empty())
         return std::nullopt;
     return display_position;
+}
+
+camera_progress camera_screen::progress() const {
+    camera_progress now;
+    {
+        const std::lock_guard<std::mutex> lock(display_lock);
+        now = live_progress;
+    }
+    now.written = frames_written;
+    now.recording_stopped = recording_stopped;
+    return now;
 }
 
 void camera_screen::read_subtitle_settings(const wxConfigBase& config) {
@@ -196,8 +209,16 @@ void camera_screen::paint_display_slot() {
         double width = 0;
         double height = 0;
         context->GetTextExtent(text, &width, &height);
-        context->DrawText(text, 10,
-                          subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5)));
+        const int top = subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5));
+        // The outline: the text in the contrasting shade at its eight neighbouring places.
+        const int outline = outline_width(static_cast<int>(height + 0.5));
+        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), outline_shade(subs_color));
+        for (const int dx : {-outline, 0, outline})
+            for (const int dy : {-outline, 0, outline})
+                if (dx != 0 || dy != 0)
+                    context->DrawText(text, 10 + dx, top + dy);
+        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), subs_color);
+        context->DrawText(text, 10, top);
     }
 }
 

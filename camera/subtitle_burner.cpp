@@ -1,6 +1,7 @@
 #include "camera/subtitle_burner.h"
 
 #include "camera/pipeline_rules.h"
+#include "camera/subtitle_outline.h"
 
 #include <algorithm>
 #include <memory>
@@ -44,19 +45,27 @@ cv::Rect subtitle_burner::text_strip(const wxString& text, cv::Size picture,
     const int text_height = static_cast<int>(size.height + 0.5);
     wanted =
         cv::Rect(10, subtitle_top(position, picture.height, text_height), text_width, text_height);
-    return wanted & cv::Rect(cv::Point(0, 0), picture);
+    // Room for the outline around the glyphs.
+    const int margin = outline_width(text_height);
+    const cv::Rect outlined(wanted.x - margin, wanted.y - margin, wanted.width + 2 * margin,
+                            wanted.height + 2 * margin);
+    return outlined & cv::Rect(cv::Point(0, 0), picture);
 }
 
-void subtitle_burner::draw(cv::Mat& strip, const wxString& text, cv::Point origin) const {
-    wxImage image(strip.cols, strip.rows, false);
-    cv::Mat image_pixels(strip.rows, strip.cols, CV_8UC3, image.GetData());
-    strip.copyTo(image_pixels);
+void subtitle_burner::draw(cv::Mat& strip, const wxString& text, cv::Point origin,
+                           int outline) const {
+    // The glyphs drawn white on black say how much of each pixel they cover; the outline and
+    // the text are then painted by that.
+    wxImage image(strip.cols, strip.rows, true);
     {
         const std::unique_ptr<wxGraphicsContext> context(wxGraphicsContext::Create(image));
-        context->SetFont(font, colour);
+        context->SetFont(font, *wxWHITE);
         context->DrawText(text, origin.x, origin.y);
     } // the context writes its drawing back into the image as it ends, into a new buffer
-    cv::Mat(strip.rows, strip.cols, CV_8UC3, image.GetData()).copyTo(strip);
+    cv::Mat coverage;
+    cv::cvtColor(cv::Mat(strip.rows, strip.cols, CV_8UC3, image.GetData()), coverage,
+                 cv::COLOR_RGB2GRAY);
+    paint_outlined_text(strip, coverage, colour, outline);
 }
 
 void subtitle_burner::burn(cv::Mat& picture, const wxString& text) {
@@ -68,7 +77,7 @@ void subtitle_burner::burn(cv::Mat& picture, const wxString& text) {
     if (strip.empty())
         return;
     cv::Mat pixels = picture(strip);
-    draw(pixels, text, wanted.tl() - strip.tl());
+    draw(pixels, text, wanted.tl() - strip.tl(), outline_width(wanted.height));
 }
 
 media::video_frame subtitle_burner::burn(const media::video_frame& picture, const wxString& text,
@@ -110,7 +119,7 @@ media::video_frame subtitle_burner::burn(const media::video_frame& picture, cons
     }
     cv::Mat rgb;
     cv::cvtColor(i420, rgb, cv::COLOR_YUV2RGB_I420);
-    draw(rgb, text, wanted.tl() - strip.tl());
+    draw(rgb, text, wanted.tl() - strip.tl(), outline_width(wanted.height));
     cv::cvtColor(rgb, i420, cv::COLOR_RGB2YUV_I420);
     for (int index = 0; index < 3; ++index) {
         cv::Mat target = frame_plane(index);

@@ -1,6 +1,6 @@
 #pragma once
-// Burns the subtitle line into a recorded picture on the writer thread. It keeps its own font
-// and colour and draws through a graphics context over a plain image (cairo and pango with the
+// Burns the outlined subtitle line into a recorded picture on the writer thread. It keeps its own
+// font and colour and draws through a graphics context over a plain image (cairo and pango with the
 // thread's own font map), so nothing is shared with the GUI thread's drawing.
 
 #include "media/video_frame.h"
@@ -41,8 +41,9 @@ public:
 private:
     // Where the text goes on a picture of that many rows, cut to the picture.
     cv::Rect text_strip(const wxString& text, cv::Size picture, cv::Rect& wanted) const;
-    // Draws the text onto the RGB strip; `origin` is the text's corner relative to the strip.
-    void draw(cv::Mat& strip, const wxString& text, cv::Point origin) const;
+    // Draws the outlined text onto the RGB strip; `origin` is the text's corner relative to the
+    // strip, `outline` the outline's width.
+    void draw(cv::Mat& strip, const wxString& text, cv::Point origin, int outline) const;
 
     wxFont font;
     wxColour colour;
