@@ -97,7 +97,7 @@ TEST(disk_forecast, an_ample_spell_shorter_than_five_minutes_clears_nothing) {
     EXPECT_EQ(run(forecast, now, free_bytes, 1 * mib, 20s),
               std::vector<warning>{warning::below_hour});
     free_bytes += 20000 * mib;
-    EXPECT_TRUE(run(forecast, now, free_bytes, 1 * mib, 200s).empty());
+    EXPECT_TRUE(run(forecast, now, free_bytes, 1 * mib, 100s).empty());
     // A faster car makes it short again: still the same episode, no second warning.
     EXPECT_TRUE(run(forecast, now, free_bytes, 10 * mib, 200s).empty());
     ASSERT_TRUE(forecast.time_left());
