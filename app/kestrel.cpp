@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <string>
 #include <wx/cmdline.h>
 #include <wx/msgdlg.h>
 
@@ -18,6 +20,60 @@ void describe_command_line(wxCmdLineParser& parser) {
         kestrel_version));
     parser.AddSwitch("h", "help", "print this text and exit", wxCMD_LINE_OPTION_HELP);
     parser.AddLongSwitch("version", "print the version and exit");
+    parser.AddLongOption("open",
+                         wxString::FromUTF8("open these cameras after start-up, as their menu "
+                                            "items do (comma-separated: front or Котел, back or "
+                                            "Дизель)"));
+}
+
+namespace {
+
+// The names of --open, for OnInit.
+std::vector<wxString> cameras_to_open;
+
+void add_names(const char* list, std::vector<wxString>& names) {
+    wxString rest = wxString::FromUTF8(list);
+    while (!rest.empty()) {
+        const wxString name = rest.BeforeFirst(',').Trim(true).Trim(false);
+        rest = rest.AfterFirst(',');
+        if (!name.empty())
+            names.push_back(name);
+    }
+}
+
+} // namespace
+
+std::vector<wxString> take_cameras_to_open(int& argc, char** argv) {
+    constexpr char option[] = "--open";
+    constexpr std::size_t option_length = sizeof option - 1;
+    std::vector<wxString> names;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char* const argument = argv[i];
+        if (std::strcmp(argument, option) == 0 && i + 1 < argc) {
+            add_names(argv[++i], names);
+        } else if (std::strncmp(argument, option, option_length) == 0 &&
+                   argument[option_length] == '=') {
+            add_names(argument + option_length + 1, names);
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argv[kept] = nullptr;
+    argc = kept;
+    return names;
+}
+
+void set_cameras_to_open(const std::vector<wxString>& names) {
+    cameras_to_open = names;
+}
+
+std::optional<wxString> camera_named(const wxString& name) {
+    if (name.CmpNoCase("front") == 0 || name == wxString::FromUTF8("Котел"))
+        return wxString::FromUTF8("Котел");
+    if (name.CmpNoCase("back") == 0 || name == wxString::FromUTF8("Дизель"))
+        return wxString::FromUTF8("Дизель");
+    return std::nullopt;
 }
 
 bool answer_command_line(const wxCmdLineParser& parser, const int parse_result) {
@@ -58,7 +114,13 @@ bool kestrel::OnInit() {
     frame = start_main_window();
     // Without its main window the program has nothing to show: end instead of running on
     // invisibly.
-    return frame != nullptr;
+    if (frame == nullptr)
+        return false;
+    // Once the window is up and placed, as the operator's first menu choice would come.
+    if (!cameras_to_open.empty())
+        frame->CallAfter(
+            [window = frame, names = cameras_to_open] { window->open_cameras(names); });
+    return true;
 }
 
 int kestrel::OnRun() {

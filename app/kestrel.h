@@ -1,8 +1,11 @@
 #pragma once
-// The application object: answers --version and --help, creates and shows the main window and
-// catches what escapes the event loop.
+// The application object: answers --version and --help, creates and shows the main window,
+// opens the cameras named by --open and catches what escapes the event loop.
 
+#include <optional>
+#include <vector>
 #include <wx/app.h>
+#include <wx/string.h>
 
 class kestrel_frame;
 class wxCmdLineParser;
@@ -25,8 +28,20 @@ private:
 
 wxDECLARE_APP(kestrel);
 
-// The command line the program takes: --version and -h/--help.
+// The command line the program takes: --version, -h/--help and --open.
 void describe_command_line(wxCmdLineParser& parser);
+
+// Takes every "--open NAMES" (or "--open=NAMES") out of the arguments before the toolkit sees
+// them, and returns the names (UTF-8, split at commas, blanks trimmed). The toolkit converts
+// its arguments by the process locale, "C" here, which has no Cyrillic: a name such as
+// "Котел" would be dropped. A trailing "--open" without names stays for the toolkit to refuse.
+std::vector<wxString> take_cameras_to_open(int& argc, char** argv);
+// Remembers what take_cameras_to_open found, for the application to open after start-up.
+void set_cameras_to_open(const std::vector<wxString>& names);
+
+// The camera a name of --open means: "front" or "Котел", "back" or "Дизель" (the Latin names in
+// any case); nothing for any other name.
+std::optional<wxString> camera_named(const wxString& name);
 
 // Prints the version or the help text on standard output when the parsed command line asks for
 // one (Parse's result -1 is help); true when it did and the program has nothing more to do.

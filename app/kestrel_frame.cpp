@@ -2,11 +2,14 @@
 
 #include "app/camera_marks.h"
 #include "app/journal_files.h"
+#include "app/kestrel.h"
+#include "app/status_line.h"
 #include "app/trip_browser.h"
 #include "camera/camera_screen.h"
 #include "camera/pipeline_rules.h"
 #include "journal/journal.h"
 #include "journal/log_viewer.h"
+#include "platform/free_space.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "position/dpp_thread.h"
@@ -36,6 +39,8 @@ constexpr int journal_pane_height = 200;
 const wxSize floating_pane_size(640, 480);
 const wxSize trip_browser_min_size(480, 360);
 constexpr int camera_pane_gap = 20;
+constexpr int status_refresh_ms = 1000;
+constexpr int status_sensor_width = 200;
 
 wxString utf8(const char* text) {
     return wxString::FromUTF8(text);
@@ -111,14 +116,20 @@ wxEND_EVENT_TABLE()
     open_settings();
     add_image_handlers();
     CreateStatusBar(2, wxSTB_DEFAULT_STYLE, 0);
+    // The path sensor's short reading, and the recording's long status line.
+    const int status_widths[] = {status_sensor_width, -1};
+    SetStatusWidths(2, status_widths);
     write_start_rows();
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
     termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });
     wxTheApp->Bind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
+    status_timer.Bind(wxEVT_TIMER, &kestrel_frame::on_status_timer, this);
+    status_timer.Start(status_refresh_ms);
 }
 
 kestrel_frame::~kestrel_frame() {
+    status_timer.Stop();
     wxTheApp->Unbind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
     // Camera screens stop their threads as they go, and their capture threads use the
     // coordinate client: they go first, while the journal can still take their totals.
@@ -358,6 +369,66 @@ void kestrel_frame::open_settings() {
     for (const wxString& key : config->unreadable_keys())
         log_error(wxString::Format(utf8("Неверное значение настройки %s в файле %s"), key,
                                    config_file.GetFullPath()));
+}
+
+void kestrel_frame::open_cameras(const std::vector<wxString>& names) {
+    for (const wxString& name : names) {
+        if (const std::optional<wxString> camera = camera_named(name))
+            open_camera(*camera);
+        else
+            log_error(wxString::Format(utf8("Неизвестная камера в --open: %s"), name));
+    }
+}
+
+void kestrel_frame::on_status_timer(wxTimerEvent&) {
+    refresh_status_line();
+}
+
+void kestrel_frame::refresh_status_line() {
+    const auto now = camera_progress::clock::now();
+    std::vector<camera_line> cameras;
+    for (camera_screen* const screen : camera_screens())
+        cameras.push_back({aui_manager.GetPane(screen).caption, screen->progress()});
+    const wxString folder = recording_folder();
+    const std::optional<std::uintmax_t> free_bytes = platform::available_bytes(folder);
+    if (cameras.empty() || !free_bytes)
+        forecast.forget_readings();
+    else
+        forecast.add_reading(now, *free_bytes);
+    journal_disk_warning(forecast.take_warning(), folder);
+    const std::optional<std::chrono::seconds> left =
+        cameras.empty() ? std::nullopt : forecast.time_left();
+    GetStatusBar()->SetStatusText(status_line_text(cameras, now, free_bytes, left), 1);
+}
+
+wxString kestrel_frame::recording_folder() {
+    const std::vector<camera_screen*> screens = camera_screens();
+    if (!screens.empty()) {
+        // A pane records where the settings said when it opened.
+        wxFileName trip = wxFileName::DirName(screens.front()->trip_folder());
+        trip.RemoveLastDir();
+        return trip.GetPath();
+    }
+    const wxString configured = read_text(*config, "write_path");
+    return configured.empty() ? wxString(".") : configured;
+}
+
+void kestrel_frame::journal_disk_warning(disk_forecast::warning warning, const wxString& folder) {
+    const long minutes = std::chrono::duration_cast<std::chrono::minutes>(
+                             forecast.time_left().value_or(std::chrono::seconds(0)))
+                             .count();
+    switch (warning) {
+    case disk_forecast::warning::below_hour:
+    case disk_forecast::warning::below_ten_minutes:
+        log_error(wxString::Format(utf8("Мало места для записи: %s, осталось ≈ %d мин"), folder,
+                                   static_cast<int>(minutes)));
+        break;
+    case disk_forecast::warning::enough_again:
+        log_info(wxString::Format(utf8("Места для записи снова достаточно: %s"), folder));
+        break;
+    case disk_forecast::warning::none:
+        break;
+    }
 }
 
 void kestrel_frame::write_start_rows() {

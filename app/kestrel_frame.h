@@ -4,13 +4,17 @@
 
 #include "platform/termination_signals.h"
 #include "position/coord_client.h"
+#include "recording/disk_forecast.h"
 #include "settings/settings_file_store.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 #include <wx/aui/framemanager.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
+#include <wx/timer.h>
 
 class camera_screen;
 class dpp_stop_handle;
@@ -50,6 +54,9 @@ public:
     void open_review_pane(const wxString& path);
     // Opens the trip browser pane, or brings the open one to the front.
     void show_trip_browser();
+    // Opens the cameras named on the command line as their menu items do; a name it does not
+    // know gets a red row.
+    void open_cameras(const std::vector<wxString>& names);
 
 private:
     void on_boiler_camera(wxCommandEvent& event);
@@ -76,6 +83,13 @@ private:
     void open_settings();
     void write_start_rows();
 
+    // The status line's second field, once a second: the cameras and the recording disk.
+    void on_status_timer(wxTimerEvent& event);
+    void refresh_status_line();
+    // The folder whose disk the cameras record on: the open cameras', else the settings'.
+    wxString recording_folder();
+    void journal_disk_warning(disk_forecast::warning warning, const wxString& folder);
+
     wxAuiManager aui_manager;
     wxFileName log_file;
     log_viewer* journal = nullptr; // a child window, owned by the toolkit
@@ -87,6 +101,8 @@ private:
     ::coord_client coord_client;
     // The system's requests to end the program (machine shutting down, Ctrl+C, terminal gone).
     std::unique_ptr<platform::termination_signals> termination;
+    wxTimer status_timer;
+    disk_forecast forecast;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,6 +1,7 @@
 // The process entry point. GTK opens the display before the application object sees its
 // command line, and an integrator checking an installation over ssh has none: --version and
-// --help are answered here first. Anything else, GTK's own options included, goes to the toolkit.
+// --help are answered here first. The cameras of --open are taken out first of all (the toolkit
+// would drop a Cyrillic name). Anything else, GTK's own options included, goes to the toolkit.
 
 #include "app/kestrel.h"
 
@@ -32,6 +33,7 @@ bool answered_before_display(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    set_cameras_to_open(take_cameras_to_open(argc, argv));
     if (answered_before_display(argc, argv))
         return EXIT_SUCCESS;
     return wxEntry(argc, argv);

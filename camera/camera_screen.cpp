@@ -25,6 +25,7 @@ camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase
     Bind(camera_info_event, &camera_screen::on_camera_info, this);
     Bind(writer_progress_event, &camera_screen::on_writer_progress, this);
     read_subtitle_settings(*config);
+    live_progress.opened = camera_progress::clock::now();
     start_threads(coord, *config, camera_name);
     start_time = wxGetUTCTime();
 }
@@ -50,6 +51,17 @@ std::optional<TrackPosition> camera_screen::displayed_position() const {
     if (display_frame.empty())
         return std::nullopt;
     return display_position;
+}
+
+camera_progress camera_screen::progress() const {
+    camera_progress now;
+    {
+        const std::lock_guard<std::mutex> lock(display_lock);
+        now = live_progress;
+    }
+    now.written = frames_written;
+    now.recording_stopped = recording_stopped;
+    return now;
 }
 
 void camera_screen::read_subtitle_settings(const wxConfigBase& config) {
@@ -209,8 +221,15 @@ void camera_screen::paint_display_slot() {
         double width = 0;
         double height = 0;
         context->GetTextExtent(text, &width, &height);
-        context->DrawText(text, 10,
-                          subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5)));
+        const int top = subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5));
+        // The outline, as burned in: the text in the contrasting shade a pixel around its place.
+        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), outline_colour(subs_color));
+        for (const int dx : {-1, 0, 1})
+            for (const int dy : {-1, 0, 1})
+                if (dx != 0 || dy != 0)
+                    context->DrawText(text, 10 + dx, top + dy);
+        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), subs_color);
+        context->DrawText(text, 10, top);
     }
 }
 

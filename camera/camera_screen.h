@@ -3,11 +3,13 @@
 // hand-over structures between them and the GUI thread, paints every frame with an optional
 // subtitle line and journals the frame counts when it is closed.
 
+#include "camera/camera_progress.h"
 #include "camera/frame_item.h"
 #include "camera/pipeline_rules.h"
 #include "camera/subtitle_burner.h"
 #include "position/track_position.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -41,6 +43,11 @@ public:
     std::optional<TrackPosition> displayed_position() const;
     const wxString& subtitle_format() const { return format_subs; }
     const wxString& trip_folder() const { return trip_path; }
+    // GUI thread: what the status line tells of this camera.
+    camera_progress progress() const;
+
+    // Writer thread: the disk is at its floor and nothing is recorded, or it has room again.
+    void set_recording_stopped(bool stopped) { recording_stopped = stopped; }
 
     // Any thread: a journal row (red when `error`) for the GUI thread to write. Rows still on
     // their way when the pane closes are written as it closes, never lost.
@@ -96,6 +103,9 @@ private:
 
     media::video_frame display_frame; // guarded by display_lock
     TrackPosition display_position;   // guarded by display_lock
+    // When the last frame and the last fix came, and where (not what was written).
+    camera_progress live_progress; // guarded by display_lock
+    std::atomic<bool> recording_stopped{false};
     // Set when a frame is published, cleared when it is painted: events that find no new frame
     // (the GUI thread fell behind) are counted but do not paint the same picture again.
     bool display_fresh = false; // guarded by display_lock

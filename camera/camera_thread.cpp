@@ -135,9 +135,17 @@ TrackPosition camera_thread::locate_frame() {
 
 bool camera_thread::publish_for_display(const media::video_frame& frame,
                                         const TrackPosition& position) {
+    const auto now = camera_progress::clock::now();
     const std::lock_guard<std::mutex> lock(display_lock);
     screen->display_frame = frame;
     screen->display_position = position;
+    camera_progress& progress = screen->live_progress;
+    progress.last_frame = now;
+    if (position.has_fix) {
+        progress.last_fix = now;
+        progress.km = position.km;
+        progress.m = position.m;
+    }
     screen->display_fresh = true;
     ++screen->frames_unseen;
     // An event still on its way will show this frame too.

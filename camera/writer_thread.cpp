@@ -4,12 +4,16 @@
 #include "camera/camera_locks.h"
 #include "camera/camera_screen.h"
 #include "journal/journal.h"
+#include "platform/free_space.h"
+#include "recording/trip_folder.h"
 #include "recording/video_file_writer_avi.h"
 #include "recording/video_file_writer_jpeg.h"
 #include "recording/video_file_writer_png.h"
 #include "settings/settings_store.h"
 
 namespace {
+
+constexpr auto space_check_interval = std::chrono::seconds(1);
 
 // What a write_format value really records: anything but the two image formats is AVI.
 wxString recorded_format(const wxString& format) {
@@ -41,13 +45,17 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
         log_error(wxString::Format(wxString::FromUTF8("Неизвестный формат записи: %s"), format));
     log_info(wxString::Format(wxString::FromUTF8("Формат записи: %s"), recorded_format(format)));
     writer = make_file_writer(config, camera_name, recorded_format(format));
-    writer->open(read_text(config, "write_path"));
+    write_path = read_text(config, "write_path");
+    folder_missing = !writer->open(write_path);
+    next_folder_attempt = clock::now() + video_file_writer_basic::default_retry_interval;
     folder = writer->trip_folder();
 }
 
 writer_thread::~writer_thread() {
-    // The screen takes the final count from writer_ended, not from progress events.
-    frames_written += static_cast<int32_t>(writer->close());
+    // The screen takes the final count from writer_ended, not from progress events. A trip
+    // folder that never came holds nothing to finish, and no index can be saved in it.
+    if (!folder_missing)
+        frames_written += static_cast<int32_t>(writer->close());
     post_writer_rows();
     batch.clear();
     // Released before the screen hears of the end: when the screen's destructor returns, the
@@ -89,6 +97,8 @@ void writer_thread::write_batch() {
 }
 
 void writer_thread::write_one(const frame_item& item) {
+    if (!may_write())
+        return;
     if (!item.packets.empty()) {
         note_written(writer->write_copied(item.picture, item.packets, item.position));
     } else if (subtitles.enabled) {
@@ -102,6 +112,49 @@ void writer_thread::write_one(const frame_item& item) {
         note_written(writer->write(item.picture, item.position));
     }
     post_writer_rows();
+}
+
+bool writer_thread::may_write() {
+    if (!trip_folder_ready())
+        return false;
+    watch_free_space();
+    return !floor.stopped();
+}
+
+bool writer_thread::trip_folder_ready() {
+    if (!folder_missing)
+        return true;
+    const auto now = clock::now();
+    if (now < next_folder_attempt)
+        return false;
+    next_folder_attempt = now + video_file_writer_basic::default_retry_interval;
+    if (!make_late_trip_folder(folder))
+        return false;
+    folder_missing = false;
+    screen->post_journal_row(false, wxString::Format(wxString::FromUTF8("Запись: %s"),
+                                                     wxFileName::DirName(folder).GetPathWithSep()));
+    return true;
+}
+
+void writer_thread::watch_free_space() {
+    const auto now = clock::now();
+    if (now < next_space_check)
+        return;
+    next_space_check = now + space_check_interval;
+    switch (floor.update(platform::available_bytes(write_path))) {
+    case space_floor::change::stopped:
+        note_written(writer->stop_writing(wxString::Format(
+            wxString::FromUTF8("Запись остановлена: нет места на диске [%s]"), folder)));
+        screen->set_recording_stopped(true);
+        post_writer_rows();
+        break;
+    case space_floor::change::resumed:
+        writer->resume_writing();
+        screen->set_recording_stopped(false);
+        break;
+    case space_floor::change::none:
+        break;
+    }
 }
 
 void writer_thread::note_written(std::size_t frames) {

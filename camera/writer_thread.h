@@ -5,7 +5,9 @@
 
 #include "camera/frame_item.h"
 #include "camera/subtitle_burner.h"
+#include "recording/space_floor.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -37,6 +39,13 @@ private:
     void take_queued_frames();
     void write_batch();
     void write_one(const frame_item& item);
+    // Whether frames may go to the file writer now: the trip folder stands and the disk has
+    // room above the floor. Frames that may not are dropped uncounted.
+    bool may_write();
+    // A trip folder missing since the opening is made again, at most every retry interval.
+    bool trip_folder_ready();
+    // Reads the free space at most once a second and stops or resumes the recording.
+    void watch_free_space();
     // Counts the frames that reached a file and tells the screen of each.
     void note_written(std::size_t frames);
     // The file writer's failure and recovery rows, to the screen's journal.
@@ -50,4 +59,12 @@ private:
     subtitle_style subtitles;
     subtitle_burner burner;
     int32_t frames_written = 0;
+
+    using clock = std::chrono::steady_clock;
+    wxString write_path;
+    // The trip folder could not be made at the opening (a removable disk not mounted yet).
+    bool folder_missing = false;
+    clock::time_point next_folder_attempt;
+    space_floor floor;
+    clock::time_point next_space_check;
 };

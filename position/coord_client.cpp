@@ -1,9 +1,11 @@
 #include "position/coord_client.h"
 
 #include <algorithm>
+#include <atomic>
 #include <boost/system/system_error.hpp>
 #include <cerrno>
 #include <stdexcept>
+#include <utility>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -19,6 +21,9 @@ using clock_type = std::chrono::steady_clock;
 constexpr char wait_error[] = "CoordServer wait error";
 constexpr char send_error[] = "CoordServer send error";
 constexpr char receive_error[] = "CoordServer receive error";
+
+// How often a connect under way looks whether the client is being destroyed.
+constexpr auto stop_poll_interval = std::chrono::milliseconds(50);
 
 enum class poll_outcome { ready, timed_out, interrupted, failed };
 
@@ -48,31 +53,98 @@ int remaining_ms(clock_type::time_point deadline) {
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
+// A socket of `context` connected to the endpoint before the deadline; nothing when it is not,
+// or when `abandon` is set meanwhile. Asynchronous, so that the attempt ends at the deadline
+// rather than at the platform's own connect time-out (minutes, for an address that never
+// answers).
+std::optional<tcp::socket> connect_to(boost::asio::io_context& context,
+                                      const tcp::endpoint& endpoint,
+                                      clock_type::time_point deadline,
+                                      const std::atomic<bool>& abandon) {
+    tcp::socket candidate(context);
+    std::optional<boost::system::error_code> outcome;
+    candidate.async_connect(
+        endpoint, [&outcome](const boost::system::error_code& result) { outcome = result; });
+    context.restart();
+    while (!outcome && !abandon && clock_type::now() < deadline)
+        context.run_until(std::min(deadline, clock_type::now() + stop_poll_interval));
+    boost::system::error_code error;
+    if (!outcome) {
+        candidate.close(error);
+        // The cancelled attempt reports to its handler before the context is used again.
+        context.restart();
+        context.run();
+        return std::nullopt;
+    }
+    if (*outcome)
+        return std::nullopt;
+    // Non-blocking from here on: an exchange waits with its own time limit.
+    candidate.non_blocking(true, error);
+    if (error)
+        return std::nullopt;
+    return std::optional<tcp::socket>(std::move(candidate));
+}
+
+std::optional<tcp::socket> connect_to_any(boost::asio::io_context& context,
+                                          const std::vector<tcp::endpoint>& candidates,
+                                          clock_type::time_point deadline,
+                                          const std::atomic<bool>& abandon) {
+    for (const auto& endpoint : candidates) {
+        if (auto connected = connect_to(context, endpoint, deadline, abandon))
+            return connected;
+        if (clock_type::now() >= deadline || abandon)
+            break;
+    }
+    return std::nullopt;
+}
+
+std::vector<tcp::endpoint> resolve(boost::asio::io_context& context, const server_address& address,
+                                   tcp::resolver::flags flags) {
+    tcp::resolver resolver(context);
+    boost::system::error_code error;
+    const auto resolved = resolver.resolve(address.host, address.port, flags, error);
+    std::vector<tcp::endpoint> found;
+    if (!error)
+        for (const auto& entry : resolved)
+            found.push_back(entry.endpoint());
+    return found;
+}
+
 } // namespace
 
-coord_client::coord_client() : resolver(io), socket(io) {}
+coord_client::coord_client() : socket(connect_io), reconnector([this] { reconnect_loop(); }) {}
 
 coord_client::~coord_client() {
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
+    wake_reconnector.notify_all();
+    reconnector.join();
     boost::system::error_code ignored;
     socket.close(ignored);
 }
 
 bool coord_client::connect(const std::string& host, const std::string& port) {
+    const std::lock_guard<std::mutex> one_at_a_time(connect_lock);
+    const server_address address{host, port};
+    const std::vector<tcp::endpoint> found =
+        resolve(connect_io, address, tcp::resolver::numeric_service);
+    std::optional<tcp::socket> connected =
+        connect_to_any(connect_io, found, clock::now() + connect_limit, stopping);
+
     const std::lock_guard<std::mutex> guard(lock);
-    server = server_address{host, port};
-    endpoints.clear();
-    const auto deadline = clock::now() + wait_limit;
-    boost::system::error_code error;
-    const auto resolved = resolver.resolve(host, port, tcp::resolver::numeric_service, error);
-    if (!error)
-        for (const auto& entry : resolved)
-            endpoints.push_back(entry.endpoint());
-    if (connect_to_any(endpoints, deadline)) {
+    ++generation;
+    server = address;
+    endpoints = found;
+    if (connected) {
+        socket = std::move(*connected);
         lost = false;
         return true;
     }
     lost = true;
     next_attempt = clock::now() + reconnect_interval;
+    wake_reconnector.notify_all();
     boost::system::error_code close_error;
     socket.close(close_error);
     if (close_error)
@@ -80,69 +152,47 @@ bool coord_client::connect(const std::string& host, const std::string& port) {
     return false;
 }
 
-bool coord_client::connect_to_any(const std::vector<tcp::endpoint>& candidates,
-                                  clock::time_point deadline) {
-    for (const auto& endpoint : candidates) {
-        if (connect_to(endpoint, deadline))
-            return true;
-        if (clock::now() >= deadline)
-            break;
+void coord_client::reconnect_loop() {
+    std::unique_lock<std::mutex> guard(lock);
+    while (!stopping) {
+        if (!server || !lost || socket.is_open())
+            wake_reconnector.wait(guard);
+        else if (clock::now() < next_attempt)
+            wake_reconnector.wait_until(guard, next_attempt);
+        else
+            reconnect_once(guard);
     }
-    return false;
 }
 
-bool coord_client::connect_to(const tcp::endpoint& endpoint, clock::time_point deadline) {
-    // Asynchronous, so that the attempt ends at the deadline rather than at the platform's own
-    // connect time-out (minutes, for an address that never answers).
-    boost::system::error_code error;
-    socket.close(error);
-    std::optional<boost::system::error_code> outcome;
-    socket.async_connect(endpoint,
-                         [&outcome](const boost::system::error_code& result) { outcome = result; });
-    io.restart();
-    io.run_until(deadline);
-    if (!outcome) {
-        socket.close(error);
-        // The cancelled attempt reports to its handler before the context is used again.
-        io.restart();
-        io.run();
-        return false;
-    }
-    if (*outcome)
-        return false;
-    // Non-blocking from here on: an exchange waits with its own time limit.
-    socket.non_blocking(true, error);
-    return !error;
-}
-
-bool coord_client::reconnect_when_due(clock::time_point deadline) {
-    if (!server || !lost || clock::now() < next_attempt)
-        return false;
-    if (endpoints.empty()) {
-        // Only an address needs no name service here: a capture thread must not wait on one.
-        boost::system::error_code error;
-        const auto resolved =
-            resolver.resolve(server->host, server->port,
-                             tcp::resolver::numeric_host | tcp::resolver::numeric_service, error);
-        if (!error)
-            for (const auto& entry : resolved)
-                endpoints.push_back(entry.endpoint());
-    }
-    if (connect_to_any(endpoints, deadline))
-        return true;
-    boost::system::error_code ignored;
-    socket.close(ignored);
+void coord_client::reconnect_once(std::unique_lock<std::mutex>& guard) {
+    const uint64_t attempt_of = generation;
+    const server_address address = *server;
+    std::vector<tcp::endpoint> candidates = endpoints;
     next_attempt = clock::now() + reconnect_interval;
-    return false;
+    guard.unlock();
+    // Only an address needs no name service: a lookup could hold the closing of the program.
+    if (candidates.empty())
+        candidates = resolve(reconnect_io, address,
+                             tcp::resolver::numeric_host | tcp::resolver::numeric_service);
+    std::optional<tcp::socket> connected =
+        connect_to_any(reconnect_io, candidates, clock::now() + connect_limit, stopping);
+    guard.lock();
+    // A connect or close meanwhile decided the connection: this attempt is stale.
+    if (generation != attempt_of)
+        return;
+    if (endpoints.empty())
+        endpoints = candidates;
+    // The loss ends with the first answer on the new connection, not here.
+    if (connected && lost && !socket.is_open())
+        socket = std::move(*connected);
 }
 
 exchange_result coord_client::exchange(int32_t path_sensor_value, double coordinate_offset) {
     const std::lock_guard<std::mutex> guard(lock);
-    answer.fill(0);
-    const auto deadline = clock::now() + wait_limit;
-    if (!socket.is_open() && !reconnect_when_due(deadline))
+    if (!socket.is_open())
         return {};
-
+    answer.fill(0);
+    const auto deadline = clock::now() + answer_limit;
     const coord_wire::request_bytes request =
         coord_wire::encode_request(path_sensor_value, coordinate_offset);
     size_t received = 0;
@@ -151,10 +201,10 @@ exchange_result coord_client::exchange(int32_t path_sensor_value, double coordin
         received = receive_answer(deadline);
     } catch (...) {
         next_attempt = clock::now() + reconnect_interval;
+        wake_reconnector.notify_all();
         // A connection made again that fails at once is still the same loss.
-        if (lost)
+        if (std::exchange(lost, true))
             return {};
-        lost = true;
         throw;
     }
 
@@ -163,10 +213,8 @@ exchange_result coord_client::exchange(int32_t path_sensor_value, double coordin
     result.status = fix ? exchange_result::outcome::fix : exchange_result::outcome::no_fix;
     if (fix)
         result.fix = *fix;
-    if (lost) {
-        lost = false;
+    if (std::exchange(lost, false))
         result.reconnected = server;
-    }
     return result;
 }
 
@@ -223,6 +271,7 @@ void coord_client::close() {
     const std::lock_guard<std::mutex> guard(lock);
     boost::system::error_code error;
     socket.close(error);
+    ++generation;
     server.reset();
     endpoints.clear();
     lost = false;

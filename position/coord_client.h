@@ -1,23 +1,30 @@
 #pragma once
 // The one connection to the coordinate server, shared by every capture thread and
-// (re)connected by the main window. One lock covers a whole exchange and a connect, so
-// request and answer pairs never interleave and a reconnect never cuts into an exchange.
+// (re)connected by the main window. One lock covers a whole exchange and the change of the
+// connection, so request and answer pairs never interleave; connecting itself happens outside
+// it, so a slow connect never holds an exchange.
 //
-// A connection that fails is made again by the exchanges themselves: at most one attempt every
-// two seconds, within the same time limit as an exchange. The loss is raised once (the first
-// failed exchange); the exchange that first succeeds on a connection made again says so, so
-// that each capture thread's caller can write one row for the loss and one for the return.
+// An exchange waits for its answer no longer than answer_limit: a frozen server must not stall
+// a camera. A connection that fails (or answers late) is lost; while it is lost every exchange
+// returns at once without a fix, and a thread of the client's own makes the connection again,
+// at most one attempt every two seconds. The loss is raised once (the first failed exchange);
+// the exchange that first succeeds on a connection made again says so, so that each capture
+// thread's caller can write one row for the loss and one for the return.
 
 #include "position/coord_wire.h"
 #include "position/position_fix.h"
 
+#include <array>
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Where the coordinate server is, as the settings name it.
@@ -36,27 +43,29 @@ struct exchange_result {
 
 class coord_client {
 public:
-    // How long an exchange waits for the socket to become writable, then readable, and how long
-    // a connect may take. A server that accepts but never answers must not hold a capture thread
-    // (and with it the closing of its camera pane) for longer than this.
-    static constexpr std::chrono::milliseconds wait_limit{2000};
+    // How long one exchange waits for the server's answer. A server on the car's network
+    // answers in a few milliseconds; a later answer counts as none and the connection as lost.
+    static constexpr std::chrono::milliseconds answer_limit{200};
+    // How long a connect may take.
+    static constexpr std::chrono::milliseconds connect_limit{2000};
     // The least time between two attempts to make a lost connection again.
     static constexpr std::chrono::milliseconds reconnect_interval{2000};
 
+    // Starts the thread that makes lost connections again.
     coord_client();
+    // Stops that thread (an attempt under way ends within connect_limit) and closes.
     ~coord_client();
     coord_client(const coord_client&) = delete;
     coord_client& operator=(const coord_client&) = delete;
 
     // Connects to host:port (port as a decimal number); a connection that stood before is
-    // closed first. True when the connection stands. When it does not, the exchanges go on
-    // trying (host names only as resolved by an earlier connect, or numeric addresses).
+    // replaced. True when the connection stands. When it does not, the client's thread goes on
+    // trying (host names only as resolved by this connect, or numeric addresses).
     bool connect(const std::string& host, const std::string& port);
 
-    // One request and its answer, after making a lost connection again when it is time. Throws
-    // std::runtime_error with "CoordServer wait error", "CoordServer send error" or
-    // "CoordServer receive error" when a standing connection fails (it is then closed); while
-    // it stays lost, further failures give not_connected.
+    // One request and its answer. Throws std::runtime_error with "CoordServer wait error",
+    // "CoordServer send error" or "CoordServer receive error" when a standing connection fails
+    // (it is then closed and lost); while it stays lost, exchanges return not_connected at once.
     exchange_result exchange(int32_t path_sensor_value, double coordinate_offset);
 
     // Closes the connection for good: exchanges return not_connected until connect succeeds.
@@ -67,31 +76,46 @@ public:
 private:
     enum class readiness { read, write };
     using clock = std::chrono::steady_clock;
+    using tcp = boost::asio::ip::tcp;
+
+    // The reconnecting thread's body: waits for a loss, then attempts when they are due.
+    void reconnect_loop();
+    // One attempt, made without the lock; installs the connection when nothing changed
+    // meanwhile.
+    void reconnect_once(std::unique_lock<std::mutex>& guard);
+    // Makes `candidate` (the socket of the context given) the connection; under the lock.
+    void install(tcp::socket& candidate);
 
     // Closes the socket and throws `message`; a failing close throws its own error instead.
     [[noreturn]] void fail(const char* message);
     // Waits for the socket until `deadline`; false on error or when the time is up.
     bool wait_until_ready(readiness what, clock::time_point deadline);
-    // The first of the endpoints that accepts a connection before the deadline.
-    bool connect_to_any(const std::vector<boost::asio::ip::tcp::endpoint>& candidates,
-                        clock::time_point deadline);
-    bool connect_to(const boost::asio::ip::tcp::endpoint& endpoint, clock::time_point deadline);
-    // An attempt to make the lost connection again, when one is due.
-    bool reconnect_when_due(clock::time_point deadline);
     // The 64 bytes with one send once the socket is writable.
     void send_request(const coord_wire::request_bytes& request, clock::time_point deadline);
     // One receive of what the server has sent, at most the whole answer buffer.
     size_t receive_answer(clock::time_point deadline);
 
-    std::mutex lock; // guards everything below: one exchange or connect at a time
-    boost::asio::io_context io;
-    boost::asio::ip::tcp::resolver resolver;
-    boost::asio::ip::tcp::socket socket;
+    // The main window's connects, one at a time; `connect_io` is theirs alone.
+    std::mutex connect_lock;
+    boost::asio::io_context connect_io;
+    // The reconnecting thread's own context.
+    boost::asio::io_context reconnect_io;
+
+    std::mutex lock; // guards everything below: one exchange or change of connection at a time
+    std::condition_variable wake_reconnector;
+    tcp::socket socket;
     std::array<uint8_t, coord_wire::answer_capacity> answer{};
     // The server of the last connect, and its addresses once resolved; no server after close.
     std::optional<server_address> server;
-    std::vector<boost::asio::ip::tcp::endpoint> endpoints;
+    std::vector<tcp::endpoint> endpoints;
     // Lost: the connection failed (or the last connect did) and has not answered since.
     bool lost = false;
     clock::time_point next_attempt;
+    // Counts connects and closes: an attempt begun before one of them is not installed.
+    uint64_t generation = 0;
+    // Set once, as the client goes; read without the lock by a connect under way.
+    std::atomic<bool> stopping{false};
+
+    // Last: starts once everything it uses is made.
+    std::thread reconnector;
 };

@@ -41,6 +41,12 @@ bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxSt
     }
 }
 
+bool make_late_trip_folder(const wxString& trip_folder) {
+    std::error_code error;
+    std::filesystem::create_directory(native_path(trip_folder), error);
+    return !error && std::filesystem::is_directory(native_path(trip_folder), error);
+}
+
 wxString clean_file_name(const wxString& name) {
     wxString cleaned = name;
     cleaned.Replace(":", "_");

@@ -21,6 +21,11 @@ wxString trip_folder_name(const wxDateTime& opened, const wxString& camera_name)
 bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxString& camera_name,
                       const wxDateTime& opened);
 
+// Makes a trip folder that could not be made when its writer opened (its disk was not there
+// yet), under the name chosen then. Only the trip folder itself is made, never a missing
+// parent. True when the folder stands now.
+bool make_late_trip_folder(const wxString& trip_folder);
+
 // The expansion of a file-name template with its extension, with every ":", "\" and "/"
 // replaced by "_" so that the file lies directly in the trip folder.
 wxString clean_file_name(const wxString& name);

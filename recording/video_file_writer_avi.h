@@ -35,6 +35,7 @@ public:
     }
 
 private:
+    std::size_t finish_current_file() override { return finish_file(); }
     bool start_encoded_file(const media::video_frame& picture, const TrackPosition& position);
     bool start_copied_file(const media::encoded_packet& first, const TrackPosition& position);
     // Names the next file after `position`; false while a failing disk is not to be tried.

@@ -32,3 +32,13 @@ void video_file_writer_basic::note_index_state(const FrameIndex& index) {
                                     index.file_path())});
     index_failing = index.failing();
 }
+
+std::size_t video_file_writer_basic::stop_writing(const wxString& reason) {
+    const std::size_t done = finish_current_file();
+    set_failure(reason);
+    return done;
+}
+
+void video_file_writer_basic::resume_writing() {
+    failed_at = clock::time_point();
+}

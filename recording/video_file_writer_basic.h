@@ -55,8 +55,18 @@ public:
 
     void set_retry_interval(std::chrono::milliseconds interval) { retry_interval = interval; }
 
+    // The disk is nearly full: finishes the file under way and asks for the red row `reason`.
+    // Returns how many frames reached the file only now. Pictures written after resume_writing
+    // start a new file and end the episode with a blue row, as after a failed write.
+    std::size_t stop_writing(const wxString& reason);
+    // Lets the next picture try its file at once.
+    void resume_writing();
+
 protected:
     ~video_file_writer_basic() = default;
+    // Finishes the file being written, returning the frames that reached it only now; writers
+    // of one file per frame have none open between frames.
+    virtual std::size_t finish_current_file() { return 0; }
     // A file could not be written: the first failure of an episode asks for a red row.
     void set_failure(const wxString& text);
     // A frame reached `file`: ends a failure episode with a blue row.

@@ -1,5 +1,6 @@
 // The real program started as a child process with its own HOME and locale.
 
+#include "app/kestrel.h"
 #include "tests/app/app_test_support.h"
 #include "tests/app/close_request.h"
 #include "tests/support/child_process.h"
@@ -92,6 +93,8 @@ TEST(kestrel_process, version_and_help_answer_on_stdout_without_a_display) {
         const std::string text = all_output(help);
         EXPECT_NE(text.find("Usage: kestrel"), std::string::npos) << text;
         EXPECT_NE(text.find("--version"), std::string::npos) << text;
+        EXPECT_NE(text.find("--open"), std::string::npos) << text;
+        EXPECT_NE(text.find(u8"front or Котел, back or Дизель"), std::string::npos) << text;
         EXPECT_EQ(help.wait_for_exit(30s), 0) << option;
     }
 }
@@ -266,6 +269,55 @@ protected:
         "coordsim/kestrel-coordsim", {"--quiet", "--port", "0", "--step", "50"});
     std::optional<test_support::child_process> program;
 };
+
+TEST(kestrel_command_line, open_takes_its_names_out_of_the_arguments_in_any_of_its_forms) {
+    std::vector<std::string> given = {"kestrel", "--open",      u8" Котел , roof",
+                                      "--sync",  "--open=back", "--open"};
+    std::vector<char*> argv;
+    for (std::string& argument : given)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(given.size());
+    const std::vector<wxString> names = take_cameras_to_open(argc, argv.data());
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0], wxString::FromUTF8("Котел"));
+    EXPECT_EQ(names[1], "roof");
+    EXPECT_EQ(names[2], "back");
+    // The toolkit keeps its own options, and refuses a trailing option without names.
+    ASSERT_EQ(argc, 3);
+    EXPECT_STREQ(argv[1], "--sync");
+    EXPECT_STREQ(argv[2], "--open");
+    EXPECT_EQ(argv[3], nullptr);
+
+    EXPECT_EQ(camera_named("FRONT"), wxString::FromUTF8("Котел"));
+    EXPECT_EQ(camera_named(wxString::FromUTF8("Дизель")), wxString::FromUTF8("Дизель"));
+    EXPECT_EQ(camera_named("back"), wxString::FromUTF8("Дизель"));
+    EXPECT_FALSE(camera_named("roof"));
+}
+
+TEST_F(recording_program, open_starts_the_named_cameras_without_a_menu_click) {
+    // The program of the fixture runs without options; this one is started with them.
+    program.reset();
+    test_support::temporary_home own_home;
+    fs::create_directories(fs::path(own_home.path()) / "Meridian5" / "config");
+    fs::copy_file(app_test::settings_path(home.path()), app_test::settings_path(own_home.path()));
+    test_support::child_process started(
+        KESTREL_EXECUTABLE, {"--open", u8"Котел,крыша", "--open=back"},
+        {{"HOME", own_home.path()}, {"LANG", "C"}, {"LC_ALL", "C"}});
+    const fs::path log = fs::path(own_home.path()) / "Meridian5" / "log";
+    for (const std::string& url : {boiler.address(), diesel.address()}) {
+        const std::string row = u8"Камера: " + url;
+        EXPECT_NE(wait_for_journal_row(log, row).find(row), std::string::npos);
+    }
+    const auto rows = app_test::journal_rows(journal_in(log).string());
+    const auto unknown = app_test::rows_starting(rows, wxString::FromUTF8("Неизвестная камера"));
+    ASSERT_EQ(unknown.size(), 1u);
+    EXPECT_EQ(unknown.front().text, wxString::FromUTF8("Неизвестная камера в --open: крыша"));
+    EXPECT_TRUE(unknown.front().error);
+    EXPECT_TRUE(started.running()) << "an unknown name does not stop the program";
+    started.signal(SIGTERM);
+    EXPECT_EQ(started.wait_for_exit(30s), 0);
+}
 
 // The length of the video as its header gives it: "N/A" for a file never finished.
 std::string video_duration(const std::string& path) {

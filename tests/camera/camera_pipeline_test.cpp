@@ -5,12 +5,15 @@
 #include "camera/subtitle_burner.h"
 #include "pipeline_fixtures.h"
 #include "position/coord_client.h"
+#include "recording/video_file_writer_basic.h"
 #include "tests/support/gui_test.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -186,6 +189,12 @@ TEST_F(camera_pipeline, live_picture_and_subtitle_reach_the_screen) {
     cv::Mat red;
     cv::inRange(subtitle_area, cv::Scalar(0, 0, 200), cv::Scalar(60, 60, 255), red);
     EXPECT_GT(cv::countNonZero(red), 30) << "the subtitle is drawn";
+    // Red is a dark colour: a white outline borders the letters, as in the recordings.
+    cv::Mat white;
+    cv::inRange(subtitle_area, cv::Scalar(245, 245, 245), cv::Scalar(255, 255, 255), white);
+    cv::Mat near_red;
+    cv::dilate(red, near_red, cv::Mat::ones(3, 3, CV_8U));
+    EXPECT_GT(cv::countNonZero(white & near_red), 20) << "the outline beside the letters";
 }
 
 TEST_F(camera_pipeline, records_one_png_per_write_step_with_frame_numbers_across_lost_fixes) {
@@ -562,6 +571,15 @@ std::vector<cv::Scalar> bar_colours(const cv::Mat& rgb) {
     return colours;
 }
 
+// The index's time of a record in seconds since the epoch; -1 when it does not read.
+long long index_seconds(const std::string& time) {
+    std::tm parts{};
+    if (strptime(time.c_str(), "%c", &parts) == nullptr)
+        return -1;
+    parts.tm_isdst = -1;
+    return static_cast<long long>(std::mktime(&parts));
+}
+
 } // namespace
 
 TEST_F(camera_pipeline, recorded_mjpeg_keeps_the_cameras_colours_and_decodes_frame_for_frame) {
@@ -609,4 +627,106 @@ TEST_F(camera_pipeline, a_hidden_pane_draws_no_pictures_but_counts_and_records_t
     const long written = count_in_row(L"Записано ");
     EXPECT_EQ(count_in_row(L"Принято "), written) << "every frame received was recorded";
     EXPECT_EQ(count_video_frames(videos.front()), written);
+}
+
+TEST_F(camera_pipeline, a_coordinate_server_frozen_for_ten_seconds_never_stalls_the_camera) {
+    test_camera camera({"--size", "640x480"});
+    coordinate_simulator server({"--step", "5", "--start", "3000"});
+    ASSERT_TRUE(coord.connect("127.0.0.1", server.port()));
+
+    record(camera_settings(camera.url(), every_frame_as_avi), 25, [&](camera_screen& screen) {
+        server.freeze();
+        test_support::pump_events_for(10s);
+        server.thaw();
+        EXPECT_TRUE(pump_events_until(
+            [&] { return !journal.rows_with(L"Сервер координат: ").empty(); }, 30s));
+        const int received = screen.received_count();
+        EXPECT_TRUE(
+            pump_events_until([&] { return screen.received_count() >= received + 25; }, 30s));
+    });
+
+    const auto lost = journal.rows_with(L"CoordServer");
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost.front().text, L"CoordServer wait error");
+    EXPECT_EQ(journal.rows_with(L"Сервер координат: ").size(), 1u);
+
+    // No frame lost: every frame received reached the file and the index.
+    const std::string folder = trip_folder();
+    const auto index = read_index(folder + "/data.idx");
+    const long received = count_in_row(L"Принято ");
+    EXPECT_EQ(count_in_row(L"Записано "), received);
+    EXPECT_EQ(static_cast<long>(index.size()), received);
+    const auto videos = test_support::files_with_extension(folder, ".avi");
+    ASSERT_EQ(videos.size(), 1u);
+    EXPECT_EQ(count_video_frames(videos.front()), received);
+
+    // Every second of the recording, the freeze included, has frames stamped in it: the camera
+    // never waited for the server. Frames stamped late would leave a second empty and crowd
+    // the next.
+    std::map<long long, int> per_second;
+    for (const auto& entry : index) {
+        const long long second = index_seconds(entry.time);
+        ASSERT_GE(second, 0) << entry.time;
+        ++per_second[second];
+    }
+    ASSERT_FALSE(per_second.empty());
+    const long long first = per_second.begin()->first;
+    const long long last = per_second.rbegin()->first;
+    EXPECT_GE(last - first, 12) << "the recording spans the freeze";
+    std::string counts;
+    for (long long second = first; second <= last; ++second)
+        counts += std::to_string(per_second[second]) + " ";
+    for (long long second = first; second <= last; ++second) {
+        EXPECT_GT(per_second[second], 0) << "second " << second - first << ": " << counts;
+        // The camera sends 25 a second; a held thread catches up with a crowd of late frames.
+        EXPECT_LE(per_second[second], 45) << "second " << second - first << ": " << counts;
+    }
+    std::cout << "frames per second of the index: " << counts << "\n";
+}
+
+TEST_F(camera_pipeline, a_write_path_that_appears_later_is_recorded_into_from_then_on) {
+    test_camera camera({"--size", "320x240"});
+    // A removable disk not mounted yet: neither its mount point nor its folder is there.
+    const std::string mount_point = home.path() + "/media";
+    const std::string write_path = mount_point + "/disk";
+    auto values = every_frame_as_avi;
+    values.emplace_back("write_path", write_path);
+    const auto settings = make_settings(camera_settings(camera.url(), values));
+    auto* screen = new camera_screen(frame, &coord, settings.get(), boiler);
+    screen->SetSize(frame->GetClientSize());
+
+    EXPECT_TRUE(pump_events_until([&] { return screen->received_count() >= 25; }, 30s));
+    // At least one more attempt has been made meanwhile, and it made no missing parent.
+    test_support::pump_events_for(video_file_writer_basic::default_retry_interval + 500ms);
+    EXPECT_FALSE(std::filesystem::exists(mount_point));
+    EXPECT_EQ(screen->written_count(), 0);
+
+    std::filesystem::create_directories(write_path);
+    EXPECT_TRUE(pump_events_until([&] { return !journal.rows_with(L"Запись: ").empty(); }, 30s));
+    const int written = screen->written_count();
+    EXPECT_TRUE(pump_events_until([&] { return screen->written_count() >= written + 25; }, 30s));
+    screen->Destroy();
+    test_support::pump_pending_events();
+
+    const auto failures = journal.rows_with(L"Не удается");
+    ASSERT_EQ(failures.size(), 1u) << "one red row, not one per file or per save";
+    EXPECT_EQ(failures.front().text.rfind(L"Не удается создать папку записи [", 0), 0u);
+    EXPECT_TRUE(failures.front().error);
+    const auto started = journal.rows_with(L"Запись: ");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_FALSE(started.front().error);
+
+    const auto folders = folders_in(write_path);
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(started.front().text,
+              L"Запись: " + wxString::FromUTF8(folders.front()).ToStdWstring() + L"/");
+    const auto index = read_index(folders.front() + "/data.idx");
+    const long recorded = count_in_row(L"Записано ");
+    EXPECT_GE(recorded, 25);
+    EXPECT_EQ(static_cast<long>(index.size()), recorded);
+    const auto videos = test_support::files_with_extension(folders.front(), ".avi");
+    ASSERT_EQ(videos.size(), 1u);
+    EXPECT_EQ(count_video_frames(videos.front()), recorded);
+    // Frames of the wait never reached a file, so the recording begins later than the stream.
+    EXPECT_LT(recorded, count_in_row(L"Принято "));
 }

@@ -103,10 +103,12 @@ std::vector<std::string> folders_in(const std::string& folder) {
 }
 
 std::vector<index_entry> read_index(const std::string& path) {
+    // Tab-separated: file names and times hold spaces.
     const std::string script =
         "import sys, xml.etree.ElementTree as t\n"
         "for f in t.parse(sys.argv[1]).getroot().findall('frame'):\n"
-        "    print(f.get('frame_in_file'), f.get('frame'), f.get('abscoord'), f.get('file'))\n";
+        "    print('\\t'.join((f.get('frame_in_file'), f.get('frame'), f.get('abscoord'),\n"
+        "                     f.get('time'), f.get('file'))))\n";
     const std::string text =
         test_support::run_command("python3 -c " + test_support::shell_quoted(script) + " " +
                                   test_support::shell_quoted(path) + " 2>/dev/null");
@@ -115,9 +117,18 @@ std::vector<index_entry> read_index(const std::string& path) {
     std::string line;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
+        std::string frame_in_file;
+        std::string frame;
+        std::string abscoord;
         index_entry entry;
-        fields >> entry.frame_in_file >> entry.frame >> entry.abscoord;
-        std::getline(fields >> std::ws, entry.file);
+        std::getline(fields, frame_in_file, '\t');
+        std::getline(fields, frame, '\t');
+        std::getline(fields, abscoord, '\t');
+        std::getline(fields, entry.time, '\t');
+        std::getline(fields, entry.file);
+        entry.frame_in_file = std::stol(frame_in_file);
+        entry.frame = std::stol(frame);
+        entry.abscoord = std::stod(abscoord);
         entries.push_back(entry);
     }
     return entries;

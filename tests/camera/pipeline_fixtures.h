@@ -60,6 +60,7 @@ struct index_entry {
     long frame_in_file = 0;
     long frame = 0;
     double abscoord = 0;
+    std::string time; // as the index writes it, to the second
 };
 std::vector<index_entry> read_index(const std::string& path);
 

@@ -57,9 +57,11 @@ TEST(subtitle_burner, outlines_the_text_in_a_contrasting_shade_on_dark_and_light
         unsigned char red, green, blue;
         cv::Scalar outline;
     };
-    // Dark blue on black gets a white outline; yellow on white a black one.
+    // Dark blue gets a white outline, yellow a black one, on either picture.
     const std::vector<scene> scenes = {
         {cv::Scalar(0, 0, 0), 0, 0, 255, cv::Scalar(255, 255, 255)},
+        {cv::Scalar(200, 200, 200), 0, 0, 255, cv::Scalar(255, 255, 255)},
+        {cv::Scalar(60, 60, 60), 255, 255, 0, cv::Scalar(0, 0, 0)},
         {cv::Scalar(255, 255, 255), 255, 255, 0, cv::Scalar(0, 0, 0)}};
     for (const scene& each : scenes) {
         subtitle_style style = blue_style(0);
