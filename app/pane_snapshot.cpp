@@ -28,7 +28,8 @@ cv::Mat scaled_to(const cv::Mat& rgb, int height) {
     if (rgb.rows == height)
         return rgb;
     cv::Mat scaled;
-    const int width = std::max(1, static_cast<int>(static_cast<double>(rgb.cols) * height / rgb.rows));
+    const int width =
+        std::max(1, static_cast<int>(static_cast<double>(rgb.cols) * height / rgb.rows));
     cv::resize(rgb, scaled, cv::Size(width, height), 0, 0, cv::INTER_AREA);
     return scaled;
 }
@@ -66,8 +67,9 @@ private:
 };
 
 cv::Mat column_of(const snapshot_picture& picture, int height, const band_painter& bands) {
-    cv::Mat body = picture.rgb.empty() ? cv::Mat(height, height * 4 / 3, CV_8UC3, cv::Scalar::all(0))
-                                       : scaled_to(picture.rgb, height);
+    cv::Mat body = picture.rgb.empty()
+                       ? cv::Mat(height, height * 4 / 3, CV_8UC3, cv::Scalar::all(0))
+                       : scaled_to(picture.rgb, height);
     if (picture.rgb.empty() && !picture.note.empty()) {
         const cv::Mat note = bands.band(picture.note, body.cols, *wxRED);
         note.copyTo(body(cv::Rect(0, (body.rows - note.rows) / 2, note.cols, note.rows)));
@@ -109,8 +111,8 @@ std::filesystem::path pane_snapshot::save(const std::vector<snapshot_picture>& p
         wxDateTime::Now().Format("%Y.%m.%d %H.%M.%S") + (place.empty() ? wxString() : " " + place);
     std::filesystem::path target = folder / std::filesystem::u8path(stem.utf8_string() + ".png");
     for (int copy = 2; std::filesystem::exists(target, error); ++copy)
-        target = folder / std::filesystem::u8path(stem.utf8_string() + " (" +
-                                                  std::to_string(copy) + ").png");
+        target = folder / std::filesystem::u8path(stem.utf8_string() + " (" + std::to_string(copy) +
+                                                  ").png");
     cv::Mat bgr;
     cv::cvtColor(composed, bgr, cv::COLOR_RGB2BGR);
     try {

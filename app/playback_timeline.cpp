@@ -18,8 +18,8 @@ std::vector<int64_t> steps_of(const std::vector<int64_t>& seconds) {
         if (timed) {
             const int64_t span_ms = (seconds[run_end] - seconds[run_start]) * 1000;
             const auto count = static_cast<int64_t>(run_end - run_start);
-            const int64_t step =
-                std::min(playback_timeline::longest_pause_ms, std::max<int64_t>(1, span_ms / count));
+            const int64_t step = std::min(playback_timeline::longest_pause_ms,
+                                          std::max<int64_t>(1, span_ms / count));
             std::fill(steps.begin() + static_cast<std::ptrdiff_t>(run_start),
                       steps.begin() + static_cast<std::ptrdiff_t>(run_end), step);
         } else if (run_start > 0 && run_end == seconds.size() && seconds[run_start] >= 0) {

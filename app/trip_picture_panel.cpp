@@ -108,7 +108,8 @@ wxString trip_picture_panel::caption_of(size_t record) const {
         return text;
     const std::string& time_text = shown_trip->index.records()[record].time_text;
     const int64_t seconds = loaded_trip::seconds_of(time_text);
-    text += "  " + (seconds < 0 ? utf8(time_text)
-                                : wxDateTime(static_cast<time_t>(seconds)).Format("%Y.%m.%d %H:%M:%S"));
+    text +=
+        "  " + (seconds < 0 ? utf8(time_text)
+                            : wxDateTime(static_cast<time_t>(seconds)).Format("%Y.%m.%d %H:%M:%S"));
     return text;
 }
