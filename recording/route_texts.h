@@ -13,8 +13,7 @@ struct route_texts {
 
     bool known() const { return !dir.empty() || !way.empty() || !pch.empty() || !peregon.empty(); }
     bool operator==(const route_texts& other) const {
-        return dir == other.dir && way == other.way && pch == other.pch &&
-               peregon == other.peregon;
+        return dir == other.dir && way == other.way && pch == other.pch && peregon == other.peregon;
     }
     bool operator!=(const route_texts& other) const { return !(*this == other); }
 };

@@ -6,7 +6,8 @@
 //
 // One object is one connection: use it on one thread at a time, and give each thread its own.
 // The file is in WAL mode, so readers read while the recorder adds a trip. Where the folder
-// cannot be written (an archive on a read-only share) the catalogue lives in memory.
+// cannot be written (an archive on a read-only share) the catalogue lives in memory, one per
+// object. A failure of the catalogue's file while in use throws sqlite_error.
 
 #include "recording/route_texts.h"
 #include "recording/track_place.h"
@@ -54,8 +55,8 @@ struct pass_at_place {
     double abs = 0.0;
     int32_t km = 0;
     double m = 0.0;
-    std::string time; // as data.idx writes it
-    route_texts texts; // in force at that frame
+    std::string time;      // as data.idx writes it
+    route_texts texts;     // in force at that frame
     double distance = 0.0; // metres from the place asked for
 };
 
@@ -102,9 +103,11 @@ public:
     std::optional<trip_summary> paired_trip(const std::filesystem::path& folder) const;
 
     // Every pass of every trip within `within` metres of the place (kilometre + metres against
-    // the records' kilometre and metres, an absolute place against their coordinate), with
-    // each pass's nearest frame; newest trip first, a trip's passes in their order.
-    std::vector<pass_at_place> passes_at(const track_place& place, double within) const;
+    // the records' kilometre and metres, an absolute place against their coordinate), newest
+    // trip first, a trip's passes in their order. With nearest frames, each row also gets its
+    // pass's frame nearest to the place (a few hundred records of its data.idx are read).
+    std::vector<pass_at_place> passes_at(const track_place& place, double within,
+                                         bool with_nearest_frames = true) const;
     // Then and now: for record `record` (at coordinate `abs`) of the trip in `folder`, every
     // pass of every other trip within `within` metres of it, on the same direction code and
     // track where both are known, seen by the camera that looked the same way (this camera
@@ -121,13 +124,12 @@ public:
 
 private:
     void open_file();
+    void check_whole();
     void open_memory(const std::string& why);
     void make_tables();
     bool store_trip(const std::filesystem::path& folder, const std::string& name);
     void drop_trip(int64_t id);
-    std::vector<trip_summary> select_trips(const std::string& where, int64_t bound) const;
-    std::vector<pass_at_place> nearest_frames(std::vector<pass_at_place> rows,
-                                              const track_place& place) const;
+    void find_nearest_frame(pass_at_place& row, const track_place& place) const;
 
     std::filesystem::path write_path;
     std::unique_ptr<sqlite_connection> db;
