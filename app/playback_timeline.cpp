@@ -22,10 +22,11 @@ std::vector<int64_t> steps_of(const std::vector<int64_t>& seconds) {
                                           std::max<int64_t>(1, span_ms / count));
             std::fill(steps.begin() + static_cast<std::ptrdiff_t>(run_start),
                       steps.begin() + static_cast<std::ptrdiff_t>(run_end), step);
-        } else if (run_start > 0 && run_end == seconds.size() && seconds[run_start] >= 0) {
-            // The last second's frames: the pace just before them.
+        } else if (run_end == seconds.size() && seconds[run_start] >= 0) {
+            // The last second's frames: spread over that second.
+            const auto count = static_cast<int64_t>(run_end - run_start);
             std::fill(steps.begin() + static_cast<std::ptrdiff_t>(run_start), steps.end(),
-                      steps[run_start - 1]);
+                      std::max<int64_t>(1, 1000 / count));
         }
         run_start = run_end;
     }
