@@ -133,7 +133,6 @@ wxSizer* trip_browser::build_picture_side() {
     slider = new wxSlider(this, wxID_ANY, 0, 0, 1);
     slider->Bind(wxEVT_SLIDER, &trip_browser::on_slider, this);
     status_line = new wxStaticText(this, wxID_ANY, wxString());
-    status_line->SetForegroundColour(*wxRED);
     place = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
                            wxTE_PROCESS_ENTER);
     place->SetHint(utf8("км+м или координата"));
@@ -181,9 +180,9 @@ wxSizer* trip_browser::build_playback_row() {
 }
 
 wxSizer* trip_browser::build_side_lists() {
-    mark_rows = new wxListBox(this, wxID_ANY, wxDefaultPosition, wxSize(260, -1));
+    mark_rows = new wxListBox(this, wxID_ANY, wxDefaultPosition, wxSize(300, -1));
     mark_rows->Bind(wxEVT_LISTBOX, &trip_browser::on_mark_chosen, this);
-    then_list = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxSize(260, -1),
+    then_list = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxSize(300, -1),
                                wxLC_REPORT | wxLC_SINGLE_SEL);
     for (const char* column : {"Дата", "Камера", "Направление", "Путь"})
         then_list->AppendColumn(utf8(column));
@@ -216,7 +215,8 @@ void trip_browser::in_background(std::function<Result()> read, std::function<voi
                     apply(std::move(*result));
                 };
             } catch (const std::exception& failure) {
-                const wxString why = wxString::FromUTF8(failure.what());
+                const wxString why = wxString::Format(utf8("Каталог поездок не читается: %s"),
+                                                      wxString::FromUTF8(failure.what()));
                 return [this, why] {
                     --pending_jobs;
                     set_status(why);
@@ -290,25 +290,37 @@ void trip_browser::open_trip(size_t row) {
     open_row = row;
     const unsigned generation = ++open_generation;
     const std::filesystem::path folder = listed[row].folder;
-    set_status(utf8("Поездка читается…"));
-    using opened =
-        std::pair<std::shared_ptr<const loaded_trip>, std::shared_ptr<const loaded_trip>>;
+    set_status(utf8("Поездка читается…"), false);
+    struct opened {
+        std::shared_ptr<const loaded_trip> trip;
+        std::shared_ptr<const loaded_trip> pair;
+        wxString pairing_problem;
+    };
     in_background<opened>(
         [this, folder] {
-            std::shared_ptr<const loaded_trip> pair;
-            if (const std::optional<trip_summary> other = catalogue().paired_trip(folder))
-                pair = loaded_trip::read(other->folder);
-            return opened(loaded_trip::read(folder), pair);
+            opened result{loaded_trip::read(folder), nullptr, wxString()};
+            // A catalogue that fails costs the other camera's picture, not the trip.
+            try {
+                if (const std::optional<trip_summary> other = catalogue().paired_trip(folder))
+                    result.pair = loaded_trip::read(other->folder);
+            } catch (const std::exception& failure) {
+                result.pairing_problem = wxString::FromUTF8(failure.what());
+            }
+            return result;
         },
         [this, generation](opened result) {
-            if (generation == open_generation)
-                show_opened(std::move(result.first), std::move(result.second));
+            if (generation != open_generation)
+                return;
+            show_opened(std::move(result.trip), std::move(result.pair));
+            if (!result.pairing_problem.empty())
+                set_status(
+                    wxString::Format(utf8("Вторая камера не найдена: %s"), result.pairing_problem));
         });
 }
 
 void trip_browser::show_opened(std::shared_ptr<const loaded_trip> trip,
                                std::shared_ptr<const loaded_trip> pair) {
-    set_status(wxString());
+    set_status(wxString(), false);
     trip_marks_list = trip->marks;
     fill_marks();
     then_rows.clear();
@@ -371,7 +383,7 @@ void trip_browser::show_lead(size_t record) {
     const std::shared_ptr<const loaded_trip>& trip = lead->trip();
     if (!trip || record >= trip->index.records().size())
         return;
-    set_status(wxString());
+    set_status(wxString(), false);
     slider->SetValue(static_cast<int>(record));
     lead->show_record(record);
     follow_lead();
@@ -438,6 +450,8 @@ void trip_browser::fill_earlier_rows() {
         then_list->SetItem(item, 2, direction_text(pass.pass));
         then_list->SetItem(item, 3, utf8(pass.pass.way));
     }
+    for (int column = 0; column < then_list->GetColumnCount(); ++column)
+        then_list->SetColumnWidth(column, wxLIST_AUTOSIZE_USEHEADER);
     if (then_row)
         then_list->SetItemState(static_cast<long>(*then_row), wxLIST_STATE_SELECTED,
                                 wxLIST_STATE_SELECTED);
@@ -467,7 +481,8 @@ void trip_browser::show_earlier(std::shared_ptr<const loaded_trip> trip,
     follow_lead();
 }
 
-void trip_browser::set_status(const wxString& text) {
+void trip_browser::set_status(const wxString& text, bool problem) {
+    status_line->SetForegroundColour(problem ? *wxRED : GetForegroundColour());
     status_line->SetLabel(text);
 }
 
@@ -568,6 +583,8 @@ void trip_browser::set_fast(bool four_times_pace) {
     }
     fast = four_times_pace;
     four_times->SetValue(fast);
+    if (playing())
+        schedule_next_frame(*current_record());
 }
 
 void trip_browser::schedule_next_frame(size_t shown) {

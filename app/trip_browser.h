@@ -108,7 +108,8 @@ private:
     void ask_for_earlier_passes();
     void show_earlier(std::shared_ptr<const loaded_trip> trip, const pass_at_place& pass);
     void show_pictures(bool with_pair, bool with_earlier);
-    void set_status(const wxString& text);
+    // A line under the pictures: red for a problem, plain for what is under way.
+    void set_status(const wxString& text, bool problem = true);
 
     void schedule_next_frame(size_t shown);
     void on_play_timer(wxTimerEvent& event);
