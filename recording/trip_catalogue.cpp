@@ -192,7 +192,9 @@ struct waypoint {
 
 } // namespace
 
-trip_catalogue::trip_catalogue(const fs::path& write_path) : write_path(write_path) {
+trip_catalogue::trip_catalogue(const fs::path& write_path)
+    // The recorder makes trip folders in the current folder when write_path is empty.
+    : write_path(write_path.empty() ? fs::path(".") : write_path) {
     open_file();
 }
 
