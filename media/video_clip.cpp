@@ -16,8 +16,7 @@ struct clip_source {
 
     explicit clip_source(const std::string& path) {
         AVFormatContext* opened = nullptr;
-        if (const int code = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
-            code < 0)
+        if (const int code = avformat_open_input(&opened, path.c_str(), nullptr, nullptr); code < 0)
             throw av_error("cannot open " + path, code);
         input.reset(opened);
         stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);

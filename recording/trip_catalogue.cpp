@@ -347,7 +347,7 @@ bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name)
             .run();
         const int64_t id = sqlite3_last_insert_rowid(db->handle());
         sqlite_statement insert_pass =
-            db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+            db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
         for (const trip_pass& pass : passes)
             insert_pass.bind(1, id)
                 .bind(2, static_cast<int64_t>(pass.number))

@@ -80,7 +80,8 @@ command_line parse(int argc, char** argv) {
             parsed.within = parse_within(argv[++i]);
         else if (word == "-o")
             parsed.output = argv[++i];
-        else if (word.size() > 1 && word[0] == '-' && !std::isdigit(static_cast<unsigned char>(word[1])))
+        else if (word.size() > 1 && word[0] == '-' &&
+                 !std::isdigit(static_cast<unsigned char>(word[1])))
             throw usage_error("unknown option " + word);
         else
             parsed.words.push_back(word);
@@ -113,8 +114,8 @@ std::filesystem::path output_of(const command_line& line, const char* form) {
 void run(const command_line& line) {
     if (line.words.empty())
         throw usage_error("no command: list, place, frame or clip");
-    const std::filesystem::path root = line.root ? std::filesystem::path(*line.root)
-                                                 : settings_root();
+    const std::filesystem::path root =
+        line.root ? std::filesystem::path(*line.root) : settings_root();
     trip_commands commands(root, line.within, std::cout, std::cerr);
     const std::string& command = line.words[0];
     if (command == "list") {

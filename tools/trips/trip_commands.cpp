@@ -77,8 +77,7 @@ trip_index readable_index(const fs::path& folder) {
 
 } // namespace
 
-trip_commands::trip_commands(fs::path root, double within, std::ostream& out,
-                             std::ostream& notes)
+trip_commands::trip_commands(fs::path root, double within, std::ostream& out, std::ostream& notes)
     : root(std::move(root)), within(within), out(out), notes(notes) {}
 
 void trip_commands::list() {
@@ -133,9 +132,8 @@ void trip_commands::frame(const std::string& trip, const std::string& place_text
     const track_place wanted = parsed_place(place_text);
     const fs::path folder = trip_folder(trip);
     const trip_index index = readable_index(folder);
-    const size_t record =
-        *(wanted.absolute ? index.nearest_to_abs(wanted.abs)
-                          : index.nearest_to_place(wanted.km, wanted.m));
+    const size_t record = *(wanted.absolute ? index.nearest_to_abs(wanted.abs)
+                                            : index.nearest_to_place(wanted.km, wanted.m));
     nearest_within(index, record, wanted, place_text, folder);
     try {
         trip_export::frame_png(folder, index, record, output);
@@ -169,15 +167,14 @@ void trip_commands::clip(const std::string& trip, const std::string& from_text,
         << " frames written to " << output.string() << "\n";
 }
 
-void trip_commands::nearest_within(const trip_index& index, size_t record,
-                                   const track_place& place, const std::string& place_text,
-                                   const fs::path& folder) const {
+void trip_commands::nearest_within(const trip_index& index, size_t record, const track_place& place,
+                                   const std::string& place_text, const fs::path& folder) const {
     const index_record& found = index.records()[record];
     const double distance = std::fabs(record_value(place, found) - place_value(place));
     if (distance > within)
         throw trip_command_error("trip " + folder.filename().string() + " has no frame within " +
-                                 short_number(within) + " m of " + place_text + " (nearest: " +
-                                 km_m(found.km, found.m) + ")");
+                                 short_number(within) + " m of " + place_text +
+                                 " (nearest: " + km_m(found.km, found.m) + ")");
 }
 
 fs::path trip_commands::trip_folder(const std::string& trip) const {

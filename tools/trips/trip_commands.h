@@ -39,8 +39,7 @@ private:
     std::filesystem::path trip_folder(const std::string& trip) const;
     // Throws when the record nearest to the place is farther than `within`.
     void nearest_within(const trip_index& index, size_t record, const track_place& place,
-                        const std::string& place_text,
-                        const std::filesystem::path& folder) const;
+                        const std::string& place_text, const std::filesystem::path& folder) const;
 
     std::filesystem::path root;
     double within;
