@@ -102,7 +102,11 @@ int64_t video_clip::append(const std::string& source_path, int64_t first, int64_
 
 void video_clip::write_packet(AVPacket& packet, const AVCodecParameters& codec) {
     if (!file) {
-        file.emplace(path, codec, frame_duration);
+        try {
+            file.emplace(path, codec, frame_duration);
+        } catch (const av_error& error) {
+            throw std::runtime_error("cannot write " + path + ": " + error.what());
+        }
         format = avcodec_parameters_alloc();
         if (format == nullptr)
             throw std::bad_alloc();

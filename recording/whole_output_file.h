@@ -6,6 +6,7 @@
 
 class whole_output_file {
 public:
+    // Throws std::runtime_error when the target's folder is not there.
     explicit whole_output_file(std::filesystem::path target);
     // Removes the temporary file unless keep() gave it the target's name.
     ~whole_output_file();

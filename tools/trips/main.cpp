@@ -7,6 +7,10 @@
 #include "settings/settings_store.h"
 #include "trip_commands.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -146,6 +150,8 @@ int main(int argc, char** argv) {
             return 0;
         }
     const wxInitializer toolkit;
+    // A broken file is told in one line of ours, not in FFmpeg's own words too.
+    av_log_set_level(AV_LOG_QUIET);
     try {
         run(parse(argc, argv));
         return 0;
