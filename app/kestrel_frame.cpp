@@ -10,6 +10,8 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "position/dpp_thread.h"
+#include "recording/catalogue_keeper.h"
+#include "recording/trip_folder.h"
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
 
@@ -112,6 +114,8 @@ wxEND_EVENT_TABLE()
     add_image_handlers();
     CreateStatusBar(2, wxSTB_DEFAULT_STYLE, 0);
     write_start_rows();
+    // Trips a crash or a power cut left behind join the catalogue.
+    catalogue_keeper::instance().sync_later(native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
     termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });

@@ -192,7 +192,9 @@ struct waypoint {
 
 } // namespace
 
-trip_catalogue::trip_catalogue(const fs::path& write_path) : write_path(write_path) {
+trip_catalogue::trip_catalogue(const fs::path& write_path)
+    // The recorder makes trip folders in the current folder when write_path is empty.
+    : write_path(write_path.empty() ? fs::path(".") : write_path) {
     open_file();
 }
 
@@ -345,7 +347,7 @@ bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name)
             .run();
         const int64_t id = sqlite3_last_insert_rowid(db->handle());
         sqlite_statement insert_pass =
-            db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+            db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
         for (const trip_pass& pass : passes)
             insert_pass.bind(1, id)
                 .bind(2, static_cast<int64_t>(pass.number))
