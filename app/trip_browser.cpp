@@ -115,7 +115,9 @@ trip_browser::trip_browser(wxWindow* parent, const wxConfigBase& config)
 trip_browser::~trip_browser() {
     play_timer.Stop();
     then_timer.Stop();
-    // Nothing of the worker reaches this window from here on.
+    // A long catalogue build stops at the next trip; nothing of the worker reaches this window
+    // from here on.
+    closing = true;
     worker.reset();
 }
 
@@ -239,10 +241,11 @@ void trip_browser::refresh_trips() {
     in_background<listing>(
         [this, rebuild] {
             trip_catalogue& trips = catalogue();
+            const auto go_on = [this] { return !closing; };
             if (rebuild)
-                trips.rebuild();
+                trips.rebuild(go_on);
             else
-                trips.sync();
+                trips.sync(go_on);
             return listing(trips.trips(), trips.notice());
         },
         [this](listing result) { show_trips(std::move(result.first), std::move(result.second)); });

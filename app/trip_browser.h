@@ -8,6 +8,7 @@
 #include "app/loaded_trip.h"
 #include "recording/trip_catalogue.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -145,6 +146,8 @@ private:
     // Asks for the earlier passes once the shown place has stayed put for a moment.
     wxTimer then_timer;
 
+    // Set by the GUI thread when the pane goes; read by the worker between two trips.
+    std::atomic<bool> closing{false};
     // Used only by jobs on the worker thread (one connection per thread); outlives the worker.
     std::unique_ptr<trip_catalogue> worker_catalogue;
     std::unique_ptr<pane_worker> worker;
