@@ -72,6 +72,12 @@ wxString direction_text(const trip_pass& pass) {
     return (utf8(pass.dir) + " " + sense).Strip(wxString::both);
 }
 
+// The recorder makes trip folders in the current folder when write_path is empty.
+std::filesystem::path recordings_root(const wxConfigBase& config) {
+    const wxString write_path = read_text(config, "write_path");
+    return native_path(write_path.empty() ? wxGetCwd() : write_path);
+}
+
 const trip_index& no_index() {
     static const trip_index empty;
     return empty;
@@ -81,10 +87,7 @@ const trip_index& no_index() {
 
 trip_browser::trip_browser(wxWindow* parent, const wxConfigBase& config)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER),
-      write_path(read_text(config, "write_path")), format_subs(read_text(config, "format_subs")) {
-    // The recorder makes trip folders in the current folder when write_path is empty.
-    if (write_path.empty())
-        write_path = wxGetCwd();
+      root(recordings_root(config)), format_subs(read_text(config, "format_subs")) {
 
     trip_rows = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxSize(-1, 150),
                                wxLC_REPORT | wxLC_SINGLE_SEL);
@@ -229,7 +232,7 @@ void trip_browser::in_background(std::function<Result()> read, std::function<voi
 
 trip_catalogue& trip_browser::catalogue() {
     if (!worker_catalogue)
-        worker_catalogue = std::make_unique<trip_catalogue>(native_path(write_path));
+        worker_catalogue = std::make_unique<trip_catalogue>(root);
     return *worker_catalogue;
 }
 
@@ -292,6 +295,8 @@ void trip_browser::open_trip(size_t row) {
     stop();
     open_row = row;
     const unsigned generation = ++open_generation;
+    // Earlier passes still sought for the trip shown so far are of no use any more.
+    ++then_generation;
     const std::filesystem::path folder = listed[row].folder;
     set_status(utf8("Поездка читается…"), false);
     struct opened {
@@ -631,7 +636,7 @@ std::filesystem::path trip_browser::take_snapshot() {
                              panel->note()});
     if (shown.empty())
         return {};
-    const std::filesystem::path folder = native_path(write_path) / "snapshots";
+    const std::filesystem::path folder = root / "snapshots";
     wxString place_name;
     if (const std::optional<size_t> record = current_record()) {
         const index_record& frame = index().records()[*record];

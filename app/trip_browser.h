@@ -122,7 +122,8 @@ private:
     void on_char_hook(wxKeyEvent& event);
     void on_folder_changed(wxFileSystemWatcherEvent& event);
 
-    wxString write_path;
+    // write_path; read by the worker too, so never changed after construction.
+    const std::filesystem::path root;
     wxString format_subs;
     std::vector<trip_summary> listed;
     std::optional<size_t> open_row;
