@@ -585,8 +585,7 @@ void trip_browser::set_fast(bool four_times_pace) {
         return;
     // The pace changes from the frame shown now.
     if (playing()) {
-        anchor_position += play_direction * (clock::now() - anchor_time) /
-                           std::chrono::milliseconds(1) * (fast ? fast_factor : 1);
+        anchor_position = play_position();
         anchor_time = clock::now();
     }
     fast = four_times_pace;
@@ -602,24 +601,24 @@ void trip_browser::schedule_next_frame(size_t shown) {
         stop();
         return;
     }
-    const int speed = fast ? fast_factor : 1;
-    const int64_t now =
-        anchor_position +
-        play_direction * ((clock::now() - anchor_time) / std::chrono::milliseconds(1)) * speed;
+    const int64_t now = play_position();
     // Forward: when the next record is due; back: when this one's time is passed.
     const int64_t due = play_direction > 0 ? timeline.position_of(shown + 1) - now
                                            : now - timeline.position_of(shown) + 1;
-    play_timer.StartOnce(static_cast<int>(std::max<int64_t>(1, due / speed)));
+    play_timer.StartOnce(static_cast<int>(std::max<int64_t>(1, due / (fast ? fast_factor : 1))));
+}
+
+int64_t trip_browser::play_position() const {
+    const int64_t elapsed_ms = (clock::now() - anchor_time) / std::chrono::milliseconds(1);
+    return anchor_position + play_direction * elapsed_ms * (fast ? fast_factor : 1);
 }
 
 void trip_browser::on_play_timer(wxTimerEvent&) {
     if (!playing() || !lead->trip())
         return;
-    const playback_timeline& timeline = lead->trip()->timeline;
-    const int64_t elapsed = (clock::now() - anchor_time) / std::chrono::milliseconds(1);
-    const int64_t position = anchor_position + play_direction * elapsed * (fast ? fast_factor : 1);
+    const int64_t position = play_position();
     // Late frames are skipped: playback keeps the recorded pace, not every picture.
-    size_t record = timeline.record_at(position);
+    size_t record = lead->trip()->timeline.record_at(position);
     if (play_direction < 0 && position < 0)
         record = 0;
     slider->SetValue(static_cast<int>(record));

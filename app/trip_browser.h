@@ -113,6 +113,8 @@ private:
     void set_status(const wxString& text, bool problem = true);
 
     void schedule_next_frame(size_t shown);
+    // Where playback stands now in the lead trip's timeline, milliseconds.
+    int64_t play_position() const;
     void on_play_timer(wxTimerEvent& event);
     void on_trip_selected(wxListEvent& event);
     void on_earlier_chosen(wxListEvent& event);
