@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -130,9 +131,14 @@ private:
     bool store_trip(const std::filesystem::path& folder, const std::string& name);
     void drop_trip(int64_t id);
     void find_nearest_frame(pass_at_place& row, const track_place& place) const;
+    // Every trip by its key, read again only when the catalogue changed.
+    const std::map<int64_t, trip_summary>& trips_by_id() const;
 
     std::filesystem::path write_path;
     std::unique_ptr<sqlite_connection> db;
     bool memory_only = false;
     std::string memory_notice;
+    mutable std::map<int64_t, trip_summary> trip_cache;
+    mutable int64_t cached_version = -1;
+    mutable int64_t cached_changes = -1;
 };
