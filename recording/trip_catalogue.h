@@ -7,7 +7,8 @@
 // One object is one connection: use it on one thread at a time, and give each thread its own.
 // The file is in WAL mode, so readers read while the recorder adds a trip. Where the folder
 // cannot be written (an archive on a read-only share) the catalogue lives in memory, one per
-// object. A failure of the catalogue's file while in use throws sqlite_error.
+// object. A failure of the catalogue's file while in use throws sqlite_error
+// (recording/sqlite_connection.h).
 
 #include "recording/route_texts.h"
 #include "recording/track_place.h"
@@ -66,9 +67,6 @@ class sqlite_connection;
 class trip_catalogue {
 public:
     static constexpr const char* file_name = "catalogue.sqlite";
-    // The operator's cameras; a camera looks the other way when the car runs the other way.
-    static constexpr const char* boiler_camera = "Котел";
-    static constexpr const char* diesel_camera = "Дизель";
 
     // Opens the catalogue of write_path, making it when missing and making it anew when broken
     // or of an older layout. Reads no trip folder: sync() does. Where the file cannot be made
