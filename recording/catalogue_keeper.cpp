@@ -66,6 +66,10 @@ void catalogue_keeper::do_job(const job& next) {
                     return !stopping;
                 });
         } else {
+            // A writer that never made its folder leaves nothing to add.
+            std::error_code missing;
+            if (!std::filesystem::is_directory(next.folder, missing))
+                return;
             trip_catalogue catalogue(next.folder.parent_path());
             if (!catalogue.in_memory())
                 catalogue.add_trip(next.folder);

@@ -204,8 +204,9 @@ void trip_catalogue::open_file() {
     const fs::path file = write_path / file_name;
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
-            db = std::make_unique<sqlite_connection>(file.string(),
-                                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            // One connection per thread: SQLite need not lock it for us.
+            db = std::make_unique<sqlite_connection>(
+                file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
             check_whole();
             db->execute("PRAGMA journal_mode=WAL");
             db->execute("PRAGMA synchronous=NORMAL");
@@ -234,8 +235,8 @@ void trip_catalogue::check_whole() {
 }
 
 void trip_catalogue::open_memory(const std::string& why) {
-    db =
-        std::make_unique<sqlite_connection>(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db = std::make_unique<sqlite_connection>(
+        ":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
     db->execute("PRAGMA foreign_keys=ON");
     make_tables();
     memory_only = true;
@@ -443,24 +444,49 @@ std::optional<trip_summary> trip_catalogue::paired_trip(const fs::path& folder) 
 std::vector<pass_at_place> trip_catalogue::passes_at(const track_place& place, double within,
                                                      bool with_nearest_frames) const {
     const double centre = place.absolute ? place.abs : place.km * 1000.0 + place.m;
-    const std::string range = place.absolute ? "p.abs_low <= ?2 AND p.abs_high >= ?1"
-                                             : "p.place_low <= ?2 AND p.place_high >= ?1";
-    sqlite_statement rows =
-        db->prepare(std::string("SELECT ") + trip_columns + ", " + pass_columns +
-                    " FROM passes p JOIN trips t ON t.id = p.trip WHERE " + range +
-                    " ORDER BY t.name DESC, p.number");
+    const std::string range = place.absolute ? "abs_low <= ?2 AND abs_high >= ?1"
+                                             : "place_low <= ?2 AND place_high >= ?1";
+    const std::map<int64_t, trip_summary>& known = trips_by_id();
+    sqlite_statement rows = db->prepare(std::string("SELECT p.trip, ") + pass_columns +
+                                        " FROM passes p WHERE " + range);
     rows.bind(1, centre - within).bind(2, centre + within);
-    std::vector<pass_at_place> found;
+    // Newest first: the folder's name starts with the date and time.
+    std::vector<std::pair<std::string, pass_at_place>> named;
     while (rows.step()) {
+        const auto trip = known.find(rows.integer(0));
+        if (trip == known.end())
+            continue;
         pass_at_place row;
-        row.trip = trip_of(rows, write_path);
-        row.pass = pass_of(rows, trip_column_count);
-        found.push_back(std::move(row));
+        row.trip = trip->second;
+        row.pass = pass_of(rows, 1);
+        named.emplace_back(row.trip.folder.filename().string(), std::move(row));
     }
+    std::sort(named.begin(), named.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second.pass.number < b.second.pass.number;
+    });
+    std::vector<pass_at_place> found;
+    found.reserve(named.size());
+    for (auto& [name, row] : named)
+        found.push_back(std::move(row));
     if (with_nearest_frames)
         for (pass_at_place& row : found)
             find_nearest_frame(row, place);
     return found;
+}
+
+const std::map<int64_t, trip_summary>& trip_catalogue::trips_by_id() const {
+    // data_version tells of other connections' changes, the change count of this one's.
+    const int64_t version = db->single_integer("PRAGMA data_version");
+    const int64_t changes = sqlite3_total_changes64(db->handle());
+    if (version == cached_version && changes == cached_changes)
+        return trip_cache;
+    trip_cache.clear();
+    sqlite_statement rows = db->prepare(std::string("SELECT ") + trip_columns + " FROM trips t");
+    while (rows.step())
+        trip_cache.emplace(rows.integer(0), trip_of(rows, write_path));
+    cached_version = version;
+    cached_changes = changes;
+    return trip_cache;
 }
 
 void trip_catalogue::find_nearest_frame(pass_at_place& row, const track_place& place) const {

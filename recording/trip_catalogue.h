@@ -7,7 +7,8 @@
 // One object is one connection: use it on one thread at a time, and give each thread its own.
 // The file is in WAL mode, so readers read while the recorder adds a trip. Where the folder
 // cannot be written (an archive on a read-only share) the catalogue lives in memory, one per
-// object. A failure of the catalogue's file while in use throws sqlite_error.
+// object. A failure of the catalogue's file while in use throws sqlite_error
+// (recording/sqlite_connection.h).
 
 #include "recording/route_texts.h"
 #include "recording/track_place.h"
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,9 +67,6 @@ class sqlite_connection;
 class trip_catalogue {
 public:
     static constexpr const char* file_name = "catalogue.sqlite";
-    // The operator's cameras; a camera looks the other way when the car runs the other way.
-    static constexpr const char* boiler_camera = "Котел";
-    static constexpr const char* diesel_camera = "Дизель";
 
     // Opens the catalogue of write_path, making it when missing and making it anew when broken
     // or of an older layout. Reads no trip folder: sync() does. Where the file cannot be made
@@ -130,9 +129,14 @@ private:
     bool store_trip(const std::filesystem::path& folder, const std::string& name);
     void drop_trip(int64_t id);
     void find_nearest_frame(pass_at_place& row, const track_place& place) const;
+    // Every trip by its key, read again only when the catalogue changed.
+    const std::map<int64_t, trip_summary>& trips_by_id() const;
 
     std::filesystem::path write_path;
     std::unique_ptr<sqlite_connection> db;
     bool memory_only = false;
     std::string memory_notice;
+    mutable std::map<int64_t, trip_summary> trip_cache;
+    mutable int64_t cached_version = -1;
+    mutable int64_t cached_changes = -1;
 };
