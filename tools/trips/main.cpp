@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
