@@ -40,6 +40,15 @@ void frame_view::show_note(const wxString& text) {
     Refresh(false);
 }
 
+cv::Mat frame_view::full_picture() const {
+    cv::Mat rgb;
+    if (!picture.video.empty())
+        picture.video.to_rgb(rgb);
+    else
+        rgb = picture.still.clone();
+    return rgb;
+}
+
 void frame_view::on_size(wxSizeEvent& event) {
     fit_picture();
     Refresh(false);

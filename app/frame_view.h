@@ -17,6 +17,8 @@ public:
     // The pixels last drawn (8-bit RGB at the fitted size); empty while a note is shown.
     const cv::Mat& shown() const { return fitted; }
     const wxString& note() const { return note_text; }
+    // The shown frame at its recorded size, 8-bit RGB; empty while a note is shown.
+    cv::Mat full_picture() const;
 
 private:
     void on_paint(wxPaintEvent& event);

@@ -13,6 +13,8 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "position/dpp_thread.h"
+#include "recording/catalogue_keeper.h"
+#include "recording/trip_folder.h"
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
 
@@ -120,6 +122,8 @@ wxEND_EVENT_TABLE()
     const int status_widths[] = {status_sensor_width, -1};
     SetStatusWidths(2, status_widths);
     write_start_rows();
+    // Trips a crash or a power cut left behind join the catalogue.
+    catalogue_keeper::instance().sync_later(native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
     termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });

@@ -42,6 +42,7 @@ FrameIndex::~FrameIndex() {
 void FrameIndex::set_path(const wxString& index_path) {
     path = index_path;
     file.emplace(native_path(path));
+    route.set_path(native_path(path).parent_path() / route_log::file_name);
 }
 
 bool FrameIndex::add(const wxString& file_name, uint64_t frame_in_file,
@@ -57,6 +58,7 @@ bool FrameIndex::add(const wxString& file_name, uint64_t frame_in_file,
     frame->AddAttribute("time", local_time_text(position.time));
     // The root takes ownership.
     root->InsertChildAfter(frame, last_frame);
+    route.note(position);
     last_frame = frame;
     ++unsaved_count;
     ++frame_count;
@@ -70,6 +72,7 @@ bool FrameIndex::save() {
 }
 
 bool FrameIndex::close() {
+    route.flush();
     if (unsaved_count == 0 && file && file->created())
         return true;
     return write_records(true);
@@ -77,6 +80,8 @@ bool FrameIndex::close() {
 
 bool FrameIndex::write_records(bool every_record) {
     last_save = clock::now();
+    // Route lines a failing disk held back go with the next save of the index.
+    route.flush();
     if (!file)
         return false;
     const laid_out text = lay_out();

@@ -3,10 +3,12 @@
 // holds it, its place in that file, its frame number, coordinate and time. Only the records not
 // yet saved are kept in memory; a save appends them to the file in place, so it costs what is
 // new however long the trip, and a crash at any moment leaves a file that parses and lists
-// every record of the last completed save.
+// every record of the last completed save. Beside it goes "route.csv", the route texts of the
+// trip's fixed frames whenever they change.
 
 #include "position/track_position.h"
 #include "recording/growing_xml_file.h"
+#include "recording/route_log.h"
 
 #include <chrono>
 #include <cstdint>
@@ -25,7 +27,7 @@ public:
     FrameIndex(const FrameIndex&) = delete;
     FrameIndex& operator=(const FrameIndex&) = delete;
 
-    // Where "data.idx" goes; nothing is saved before it is set.
+    // Where "data.idx" goes (and route.csv beside it); nothing is saved before it is set.
     void set_path(const wxString& index_path);
     const wxString& file_path() const { return path; }
     void set_save_interval(std::chrono::milliseconds interval) { save_interval = interval; }
@@ -59,6 +61,7 @@ private:
 
     wxString path;
     std::optional<growing_xml_file> file;
+    route_log route;
     wxXmlDocument unsaved;
     wxXmlNode* root = nullptr;
     // The last "frame" element: appending after it keeps adding linear in time.

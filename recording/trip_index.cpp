@@ -44,8 +44,11 @@ std::optional<size_t> nearest(const std::vector<index_record>& records, Distance
 struct parse_state {
     trip_index* index;
     XML_Parser parser;
+    // A part of the file is read behind an opening tag of our own: offsets in the parser's
+    // input are off by its length and by where the part starts.
+    uint64_t base = 0;
+    size_t wanted = 0;
     int depth = 0;
-    bool bad_record = false;
 };
 
 void on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
@@ -56,9 +59,15 @@ void on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
         XML_StopParser(state->parser, XML_FALSE);
         return;
     }
-    if (state->depth == 2 && std::strcmp(name, "frame") == 0 && !state->index->add(attributes)) {
+    if (state->depth != 2 || std::strcmp(name, "frame") != 0)
+        return;
+    const uint64_t offset =
+        state->base + static_cast<uint64_t>(XML_GetCurrentByteIndex(state->parser));
+    if (!state->index->add(attributes, offset)) {
         state->index->set_problem("record " + std::to_string(state->index->records().size() + 1) +
                                   " lacks an attribute or has one that is not a number");
+        XML_StopParser(state->parser, XML_FALSE);
+    } else if (state->index->records().size() == state->wanted) {
         XML_StopParser(state->parser, XML_FALSE);
     }
 }
@@ -77,6 +86,18 @@ struct file_closer {
 } // namespace
 
 trip_index trip_index::read(const std::filesystem::path& index_file) {
+    return parse(index_file, 0, 0);
+}
+
+trip_index trip_index::read_part(const std::filesystem::path& index_file, uint64_t offset,
+                                 size_t count) {
+    if (count == 0)
+        return {};
+    return parse(index_file, offset, count);
+}
+
+trip_index trip_index::parse(const std::filesystem::path& index_file, uint64_t offset,
+                             size_t count) {
     trip_index index;
     const std::unique_ptr<std::FILE, file_closer> file(std::fopen(index_file.c_str(), "rb"));
     if (!file) {
@@ -87,20 +108,36 @@ trip_index trip_index::read(const std::filesystem::path& index_file) {
     const std::unique_ptr<XML_ParserStruct, parser_deleter> parser(XML_ParserCreate("UTF-8"));
     if (!parser)
         throw std::bad_alloc();
-    parse_state state{&index, parser.get()};
+    static const std::string part_opening = "<section>";
+    const bool part = count > 0;
+    parse_state state{&index, parser.get(), part ? offset - part_opening.size() : 0, count};
     XML_SetUserData(parser.get(), &state);
     XML_SetElementHandler(parser.get(), on_start, on_end);
-    // About 150 bytes a record: one allocation for the records of a long trip.
-    std::error_code size_error;
-    const auto bytes = std::filesystem::file_size(index_file, size_error);
-    if (!size_error)
-        index.frames.reserve(static_cast<size_t>(bytes / 150));
-    std::vector<char> buffer(1 << 16);
+    if (part) {
+        if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+            index.set_problem("cannot be read from byte " + std::to_string(offset));
+            return index;
+        }
+        XML_Parse(parser.get(), part_opening.data(), static_cast<int>(part_opening.size()),
+                  XML_FALSE);
+        index.frames.reserve(count);
+    } else {
+        // About 150 bytes a record: one allocation for the records of a long trip.
+        std::error_code size_error;
+        const auto bytes = std::filesystem::file_size(index_file, size_error);
+        if (!size_error)
+            index.frames.reserve(static_cast<size_t>(bytes / 150));
+    }
+    // A part is a few hundred records: a small buffer reads little past them.
+    std::vector<char> buffer(part ? 1 << 14 : 1 << 16);
     for (;;) {
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
         const bool last = got < buffer.size();
-        if (XML_Parse(parser.get(), buffer.data(), static_cast<int>(got), last) ==
-            XML_STATUS_ERROR) {
+        const XML_Status status =
+            XML_Parse(parser.get(), buffer.data(), static_cast<int>(got), last && !part);
+        if (part && index.records().size() == count)
+            return index;
+        if (status == XML_STATUS_ERROR) {
             if (index.problem().empty())
                 index.set_problem(std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) +
                                   " at line " +
@@ -112,8 +149,9 @@ trip_index trip_index::read(const std::filesystem::path& index_file) {
     }
 }
 
-bool trip_index::add(const char* const* attributes) {
+bool trip_index::add(const char* const* attributes, uint64_t offset) {
     index_record record;
+    record.offset = offset;
     const char* file = nullptr;
     for (const char* const* a = attributes; a[0] != nullptr; a += 2) {
         const std::string_view name = a[0];

@@ -24,6 +24,8 @@ struct index_record {
     std::string km_text;
     std::string m_text;
     std::string time_text;
+    // Where the record's element starts in data.idx: a later read can start there.
+    uint64_t offset = 0;
 };
 
 class trip_index {
@@ -31,6 +33,10 @@ public:
     // Reads "data.idx" (UTF-8 path). Never throws for a bad file: what could not be read is
     // told by problem(), and the records before a damaged or cut-off part are kept.
     static trip_index read(const std::filesystem::path& index_file);
+    // At most `count` records read from byte `offset` of "data.idx", which must be where a
+    // record starts (a record's offset); positions and files are those of the part read.
+    static trip_index read_part(const std::filesystem::path& index_file, uint64_t offset,
+                                size_t count);
 
     const std::vector<index_record>& records() const { return frames; }
     // The distinct file names in the order they first appear.
@@ -55,10 +61,11 @@ public:
 
     // For the reader: adds one record from its attribute texts; false when one is missing or
     // not a number.
-    bool add(const char* const* attributes);
+    bool add(const char* const* attributes, uint64_t offset = 0);
     void set_problem(std::string text) { failure = std::move(text); }
 
 private:
+    static trip_index parse(const std::filesystem::path& index_file, uint64_t offset, size_t count);
     uint32_t file_number(const char* name);
 
     std::vector<index_record> frames;

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 cmake -G Ninja -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release --target kestrel kestrel-testcam kestrel-coordsim kestrel-dppsim \
+cmake --build build/release --target kestrel kestrel-testcam kestrel-coordsim kestrel-dppsim kestrel-trips \
   kestrel_docs
 rm -rf build/package
 cpack --config build/release/CPackConfig.cmake -B build/package >/dev/null

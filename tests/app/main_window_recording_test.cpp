@@ -4,6 +4,8 @@
 #include "app/kestrel.h"
 #include "app/kestrel_frame.h"
 #include "camera/camera_screen.h"
+#include "recording/catalogue_keeper.h"
+#include "recording/trip_catalogue.h"
 #include "tests/app/app_test_support.h"
 #include "tests/support/gui_test.h"
 
@@ -146,11 +148,21 @@ TEST(main_window_recording,
                             [](const std::string& f) { return f.find(u8"[Дизель]") != f.npos; }),
               1);
     std::vector<long> indexed;
+    // Each trip joined the catalogue as its pane closed, and the two cameras' trips pair.
+    catalogue_keeper::instance().wait_idle();
+    const trip_catalogue catalogue(home.path());
     for (const std::string& folder : folders) {
         const trip_check trip = check_trip(folder);
         EXPECT_GE(trip.indexed, 30) << folder;
         EXPECT_EQ(trip.in_videos, trip.indexed) << folder;
         indexed.push_back(trip.indexed);
+        const std::optional<trip_summary> listed = catalogue.trip(folder);
+        ASSERT_TRUE(listed) << folder;
+        EXPECT_EQ(listed->frames, static_cast<size_t>(trip.indexed)) << folder;
+        const std::optional<trip_summary> pair = catalogue.paired_trip(folder);
+        ASSERT_TRUE(pair) << folder;
+        EXPECT_NE(pair->folder, listed->folder);
+        EXPECT_FALSE(catalogue.passes(folder).empty()) << folder;
     }
 
     const auto rows = app_test::journal_rows(journal_file);

@@ -89,8 +89,11 @@ trip_browser* open_browser(kestrel_frame& frame) {
     auto* const browser =
         dynamic_cast<trip_browser*>(frame.panes().GetPane(utf8("Поездки")).window);
     // The picture is fitted to the area the docking manager gives it once laid out.
-    if (browser != nullptr)
+    if (browser != nullptr) {
         pump_events_until([&] { return browser->picture().GetClientSize().x > 100; });
+        // The list is read on the pane's worker.
+        pump_events_until([&] { return !browser->busy(); });
+    }
     return browser;
 }
 
@@ -98,6 +101,7 @@ void select_trip(trip_browser& browser, long row) {
     browser.trip_list()->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
                                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
     test_support::pump_pending_events();
+    pump_events_until([&] { return !browser.busy(); });
 }
 
 void press(trip_browser& browser, int key_code) {

@@ -17,7 +17,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-PROGRAMS = ["kestrel", "kestrel-testcam", "kestrel-coordsim", "kestrel-dppsim"]
+PROGRAMS = ["kestrel", "kestrel-testcam", "kestrel-coordsim", "kestrel-dppsim", "kestrel-trips"]
 DOC = "usr/share/doc/kestrel"
 DESKTOP_ENTRY = "usr/share/applications/kestrel.desktop"
 ICON = "usr/share/icons/hicolor/scalable/apps/kestrel.svg"
@@ -102,7 +102,7 @@ class package_test(unittest.TestCase):
         architecture = run(["dpkg", "--print-architecture"]).stdout.strip()
         self.assertEqual(field("Architecture"), architecture)
 
-    def test_the_four_programs_are_executables_in_usr_bin(self):
+    def test_the_programs_are_executables_in_usr_bin(self):
         for program in PROGRAMS:
             with self.subTest(program=program):
                 path = self.path("usr/bin/" + program)
@@ -172,6 +172,8 @@ class package_test(unittest.TestCase):
         # The recorder reads and writes video through FFmpeg's own libraries, never through
         # OpenCV's video module.
         self.assertFalse(named(r"libopencv-videoio\d+"), depends)
+        # The trip catalogue is an SQLite file.
+        self.assertTrue(named(r"libsqlite3-\d+"), depends)
         for package in [r"libavformat\d+", r"libavcodec\d+", r"libavutil\d+", r"libswscale\d+"]:
             with self.subTest(package=package):
                 self.assertTrue(named(package), depends)
@@ -195,6 +197,22 @@ class package_test(unittest.TestCase):
         help_text = run([recorder, "--help"], env=environment, timeout=60)
         self.assertEqual(help_text.returncode, 0)
         self.assertIn("--version", help_text.stdout)
+
+    def test_the_unpacked_trip_tool_lists_an_empty_archive_without_a_display(self):
+        environment = {
+            name: value
+            for name, value in os.environ.items()
+            if name not in ("DISPLAY", "WAYLAND_DISPLAY")
+        }
+        tool = self.path("usr/bin/kestrel-trips")
+        with tempfile.TemporaryDirectory() as archive:
+            listed = run([tool, "--root", archive, "list"], env=environment, timeout=60)
+            self.assertEqual((listed.returncode, listed.stdout, listed.stderr),
+                             (0, "folder,camera,start,end,frames,first,last\n", ""))
+            self.assertTrue(os.path.exists(os.path.join(archive, "catalogue.sqlite")))
+        help_text = run([tool, "--help"], env=environment, timeout=60)
+        self.assertEqual(help_text.returncode, 0)
+        self.assertIn("clip TRIP FROM TO", help_text.stdout)
 
     def test_lintian_finds_no_error(self):
         # Root is warned against but allowed; the note is not a finding.

@@ -147,9 +147,9 @@ TEST(StreamCopy, FilesStartAndSplitAtKeyFramesAndTheIndexIsExact) {
         // One set in the file's header, one more before the key frame in the stream.
         EXPECT_GE(parameter_sets_in(file), 2) << name;
     }
-    EXPECT_EQ(
-        scratch_folder::entries(trip),
-        (std::vector<std::string>{"123456-1_0001_км.avi", "123456-1_0002_км.avi", "data.idx"}));
+    EXPECT_EQ(scratch_folder::entries(trip),
+              (std::vector<std::string>{"123456-1_0001_км.avi", "123456-1_0002_км.avi",
+                                        "data.idx", "route.csv"}));
 }
 
 TEST(StreamCopy, FramesWithoutPacketsAreEncodedAndAReopenedStreamStartsAFile) {

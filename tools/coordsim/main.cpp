@@ -36,6 +36,8 @@ stderr, serves several clients at once, stops on SIGINT or SIGTERM.
   --speed KMH             speed of the car in km/h (default 60)
   --step METRES           move the car this far per answer instead of by the clock
   --start METRES          absolute coordinate at start (default 100000)
+  --line-scale F          lengths of the line's stretches times F, 0 < F <= 1 (default 1):
+                          0.01 changes section every 70-140 m and track every 1.5 km
   --encoding NAME         cp1251 (default) or utf8: encoding of the answer's texts
   --no-fix-between A:B    answer "no fix" while the car is between coordinates A and B
   --no-fix-answers F:N    answer "no fix" to answers F..F+N-1 of each connection (from 1)
@@ -55,6 +57,7 @@ struct options {
     double speed_kmh = 60.0;
     std::optional<double> step_m;
     double start_m = 100000.0;
+    double line_scale = 1.0;
     bool utf8 = false;
     std::optional<std::pair<double, double>> no_fix_between;
     std::optional<std::pair<long, long>> no_fix_answers;
@@ -122,6 +125,10 @@ options parse_options(int argc, char** argv) {
             result.step_m = parse_number(value);
         } else if (name == "--start") {
             result.start_m = parse_number(value);
+        } else if (name == "--line-scale") {
+            result.line_scale = parse_number(value);
+            if (!(result.line_scale > 0.0 && result.line_scale <= 1.0))
+                throw std::invalid_argument(value);
         } else if (name == "--encoding") {
             if (value != "cp1251" && value != "utf8")
                 throw std::invalid_argument("encoding " + value);
@@ -224,7 +231,8 @@ public:
             std::memcpy(answer.unexamined.data() + 4, &request.coordinate_offset, 4);
         }
         if (has_fix(abs, number)) {
-            position_fix fix = coordsim::route_position(abs + request.coordinate_offset);
+            position_fix fix =
+                coordsim::route_position(abs + request.coordinate_offset, settings.line_scale);
             fix.server_value = answer.server_value;
             fix.peregon = encoder.encode(fix.peregon);
             fix.pch = encoder.encode(fix.pch);

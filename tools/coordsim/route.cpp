@@ -63,12 +63,14 @@ std::string formatted(const char* format, long value) {
 
 } // namespace
 
-position_fix route_position(double abs) {
+position_fix route_position(double abs, double scale) {
     position_fix fix;
     fix.abs = abs;
     const double km = std::floor(abs / 1000.0);
     fix.km = static_cast<int32_t>(km);
     fix.m = abs - km * 1000.0;
+    // The texts are those of the place the scaled line puts here.
+    abs /= scale;
     const long direction = static_cast<long>(std::floor(abs / direction_length_m));
     fix.dir = formatted("%06ld", first_direction_code + direction);
     // A double-track line: the car keeps to track 1 or 2 depending on the direction section.

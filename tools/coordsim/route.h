@@ -8,7 +8,9 @@
 namespace coordsim {
 
 // Where the car stands at absolute coordinate `abs` (metres): kilometre and metres follow the
-// coordinate, the texts describe that place of the line.
-position_fix route_position(double abs);
+// coordinate, the texts describe that place of the line. With a `scale` below 1 the line's
+// stretches are that much shorter (0.01: a new section every 70-140 m, a new track every
+// 1.5 km), so a short run sees the texts change.
+position_fix route_position(double abs, double scale = 1.0);
 
 } // namespace coordsim

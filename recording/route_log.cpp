@@ -1,0 +1,75 @@
+#include "recording/route_log.h"
+
+#include "platform/text.h"
+#include "recording/csv_line.h"
+
+#include <cstdio>
+#include <memory>
+#include <wx/string.h>
+
+namespace {
+
+// The same forms as the frame index, so a route line and its frame's record read alike.
+std::string six_decimals(double value) {
+    return wxString::FromCDouble(value, 6).utf8_string();
+}
+
+std::string utf8_of_server_text(const std::string& bytes) {
+    return platform::decode_server_text(bytes).utf8_string();
+}
+
+// Missing counts as empty: either way the header comes first.
+bool file_is_empty(const std::filesystem::path& path) {
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(path, missing);
+    return missing || size == 0;
+}
+
+struct file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+} // namespace
+
+void route_log::set_path(const std::filesystem::path& route_file) {
+    path = route_file;
+}
+
+void route_log::note(const TrackPosition& position) {
+    if (!position.has_fix)
+        return;
+    route_texts texts{utf8_of_server_text(position.dir), utf8_of_server_text(position.way),
+                      utf8_of_server_text(position.pch), utf8_of_server_text(position.peregon)};
+    if (last && *last == texts)
+        return;
+    csv_line line;
+    line.add(std::to_string(position.frame))
+        .add(six_decimals(position.abs))
+        .add(std::to_string(position.km))
+        .add(six_decimals(position.m))
+        .add(texts.dir)
+        .add(texts.way)
+        .add(texts.pch)
+        .add(texts.peregon);
+    waiting += line.text() + "\n";
+    last = std::move(texts);
+    flush();
+}
+
+bool route_log::flush() {
+    if (waiting.empty())
+        return true;
+    if (path.empty())
+        return false;
+    const bool fresh = !header_written && file_is_empty(path);
+    const std::string bytes = (fresh ? std::string(header) + "\n" : std::string()) + waiting;
+    std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "ab"));
+    if (!file)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fclose(file.release()) != 0 || !written)
+        return false;
+    header_written = true;
+    waiting.clear();
+    return true;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The commands of kestrel-trips over the trips under one root folder. Each writes its result
+// to standard output; bad input throws trip_command_error with one line for standard error,
+// and no output file is left behind.
+
+#include "recording/track_place.h"
+#include "recording/trip_index.h"
+
+#include <filesystem>
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+
+struct trip_command_error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class trip_commands {
+public:
+    // Places farther than this from every frame count as not passed.
+    static constexpr double default_within = 25.0;
+
+    trip_commands(std::filesystem::path root, double within, std::ostream& out,
+                  std::ostream& notes);
+
+    // CSV: folder, camera, start, end, frames, first and last km+m of every trip, newest first.
+    void list();
+    // CSV: the nearest frame of every pass of every trip at the place.
+    void place(const std::string& place_text);
+    // That trip's frame nearest to the place, decoded, as PNG.
+    void frame(const std::string& trip, const std::string& place_text,
+               const std::filesystem::path& output);
+    // The trip's frames between two places as one AVI, copied without encoding; prints the
+    // range taken.
+    void clip(const std::string& trip, const std::string& from_text, const std::string& to_text,
+              const std::filesystem::path& output);
+
+private:
+    std::filesystem::path trip_folder(const std::string& trip) const;
+    // Throws when the record nearest to the place is farther than `within`.
+    void nearest_within(const trip_index& index, size_t record, const track_place& place,
+                        const std::string& place_text, const std::filesystem::path& folder) const;
+
+    std::filesystem::path root;
+    double within;
+    std::ostream& out;
+    std::ostream& notes;
+};
