@@ -678,8 +678,9 @@ TEST_F(camera_pipeline, a_coordinate_server_frozen_for_ten_seconds_never_stalls_
         counts += std::to_string(per_second[second]) + " ";
     for (long long second = first; second <= last; ++second) {
         EXPECT_GT(per_second[second], 0) << "second " << second - first << ": " << counts;
-        // The camera sends 25 a second; a held thread catches up with a crowd of late frames.
-        EXPECT_LE(per_second[second], 45) << "second " << second - first << ": " << counts;
+        // The camera sends 25 a second; a thread held for 2 s catches up with about 70 late
+        // frames. A busy machine bunches a few more into a second than 25, never that many.
+        EXPECT_LE(per_second[second], 60) << "second " << second - first << ": " << counts;
     }
     std::cout << "frames per second of the index: " << counts << "\n";
 }
