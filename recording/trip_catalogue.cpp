@@ -14,6 +14,7 @@
 #include <ctime>
 #include <map>
 #include <sqlite3.h>
+#include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -100,7 +101,8 @@ trip_pass pass_of(const sqlite_statement& row, int first) {
 
 // "YYYY.MM.DD HH.MM.SS": digits where the pattern has '9'.
 bool date_time_at_start(const std::string& name) {
-    static const std::string pattern = "9999.99.99 99.99.99";
+    // Nothing the keeper's thread reads may be destroyed at exit while it still runs.
+    constexpr std::string_view pattern = "9999.99.99 99.99.99";
     if (name.size() < pattern.size())
         return false;
     for (size_t i = 0; i < pattern.size(); ++i) {

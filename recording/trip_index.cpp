@@ -6,6 +6,7 @@
 #include <cstring>
 #include <expat.h>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -108,7 +109,7 @@ trip_index trip_index::parse(const std::filesystem::path& index_file, uint64_t o
     const std::unique_ptr<XML_ParserStruct, parser_deleter> parser(XML_ParserCreate("UTF-8"));
     if (!parser)
         throw std::bad_alloc();
-    static const std::string part_opening = "<section>";
+    constexpr std::string_view part_opening = "<section>";
     const bool part = count > 0;
     parse_state state{&index, parser.get(), part ? offset - part_opening.size() : 0, count};
     XML_SetUserData(parser.get(), &state);

@@ -15,8 +15,6 @@ template <typename Number> bool parse_number(const std::string& text, Number& va
     return !text.empty() && error == std::errc() && stop == end;
 }
 
-const route_texts nothing_known;
-
 } // namespace
 
 trip_route trip_route::read(const std::filesystem::path& trip_folder) {
@@ -40,10 +38,10 @@ trip_route trip_route::read(const std::filesystem::path& trip_folder) {
     return route;
 }
 
-const route_texts& trip_route::at_frame(int32_t frame) const {
+route_texts trip_route::at_frame(int32_t frame) const {
     // Lines come in the order written, so their frame numbers never fall.
     const auto after = std::upper_bound(
         changes.begin(), changes.end(), frame,
         [](int32_t wanted, const route_line& line) { return wanted < line.frame; });
-    return after == changes.begin() ? nothing_known : std::prev(after)->texts;
+    return after == changes.begin() ? route_texts() : std::prev(after)->texts;
 }

@@ -26,7 +26,7 @@ public:
     bool missing() const { return file_missing; }
 
     // The texts of the last line at or before this frame number; empty texts before the first.
-    const route_texts& at_frame(int32_t frame) const;
+    route_texts at_frame(int32_t frame) const;
 
 private:
     std::vector<route_line> changes;
