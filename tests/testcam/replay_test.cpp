@@ -104,7 +104,8 @@ TEST(testcam_replay, serves_the_recording_in_a_loop_unchanged_with_time_that_onl
             << "picture " << i << " and one loop later";
     ASSERT_FALSE(same_picture(pictures[0].luma, pictures[loop / 2].luma)) << "the recording moves";
 
-    // Stamped as it is sent: time rises at an even pace, also where the loop starts again.
+    // Stamped as a camera stamps its pictures: time rises at an even pace, also where the loop
+    // starts again and when the camera's process is late sending.
     std::vector<int64_t> steps;
     for (size_t i = 1; i < pictures.size(); ++i) {
         ASSERT_NE(pictures[i].pts, AV_NOPTS_VALUE) << "picture " << i;
@@ -114,9 +115,9 @@ TEST(testcam_replay, serves_the_recording_in_a_loop_unchanged_with_time_that_onl
     std::vector<int64_t> sorted = steps;
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const int64_t median = sorted[sorted.size() / 2];
-    EXPECT_GT(median, 0);
-    EXPECT_LT(*std::max_element(steps.begin(), steps.end()), 3 * median)
-        << "no leap, neither where the loop starts again nor elsewhere";
+    const auto [fewest, most] = std::minmax_element(steps.begin(), steps.end());
+    EXPECT_GT(*fewest, median * 9 / 10);
+    EXPECT_LT(*most, median * 11 / 10);
 }
 
 TEST(testcam_replay, a_file_it_cannot_serve_ends_the_camera_with_a_message_naming_it) {

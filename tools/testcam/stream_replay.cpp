@@ -153,34 +153,44 @@ void stream_replay::push_due_units() {
     if (source == nullptr)
         return;
     // Paced by the clock rather than by the timer, which runs late now and then.
-    const int64_t due = (g_get_monotonic_time() - started) * fps / 1000000 + 1;
+    const gint64 now = g_get_monotonic_time();
+    const int64_t due = (now - started) * fps / 1000000 + 1;
     // Held up for more than a second (the process was stopped): a camera would not send the
     // pictures it never took, so the loop goes on from where the clock is.
     if (due - sent > fps)
         skip_to(due - 1);
+    const std::optional<GstClockTime> running = running_time();
     for (; sent < due; ++sent) {
         GstBuffer* unit = units[next].get();
         next = (next + 1) % units.size();
         if (want_key && !is_key_unit(unit))
             continue;
-        // Nobody takes the stream yet: it is dropped rather than heaped up, and taken up again
-        // at a key frame.
-        if (!ready_for_units()) {
+        // Stamped with the moment its turn came, as a camera stamps the moment a picture is
+        // taken: an even pace, also when this timer runs late and sends several at once.
+        const GstClockTime age = static_cast<GstClockTime>(now - started) * GST_USECOND -
+                                 static_cast<GstClockTime>(sent) * GST_SECOND / fps;
+        // Nobody takes the stream yet (the pipeline is not running, or does not take what it is
+        // sent): the unit is dropped rather than heaped up, and sending starts again at a key
+        // frame.
+        if (!running || *running < age || consumer_is_behind()) {
             want_key = true;
             continue;
         }
         want_key = false;
-        push(unit);
+        push(unit, *running - age);
     }
 }
 
-void stream_replay::push(GstBuffer* unit) {
-    // A buffer of its own for every sending, sharing the bytes: the source stamps it, and the
-    // stamp must not stay on the unit for the next loop.
+void stream_replay::push(GstBuffer* unit, GstClockTime stamp) {
+    // A buffer of its own for every sending, sharing the bytes: the stamp must not stay on the
+    // unit for the next loop.
     GstBuffer* sending = gst_buffer_new();
     gst_buffer_copy_into(
         sending, unit,
         static_cast<GstBufferCopyFlags>(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_MEMORY), 0, -1);
+    GST_BUFFER_PTS(sending) = stamp;
+    GST_BUFFER_DTS(sending) = stamp;
+    GST_BUFFER_DURATION(sending) = GST_SECOND / fps;
     GstFlowReturn result = GST_FLOW_OK;
     g_signal_emit_by_name(source, "push-buffer", sending, &result);
     gst_buffer_unref(sending);
@@ -192,13 +202,20 @@ void stream_replay::skip_to(int64_t due) {
     want_key = true;
 }
 
-bool stream_replay::ready_for_units() const {
-    // Without the pipeline's clock the source could not stamp what it is given.
+std::optional<GstClockTime> stream_replay::running_time() const {
     GstClock* clock = gst_element_get_clock(source);
     if (clock == nullptr)
-        return false;
+        return std::nullopt;
+    const GstClockTime now = gst_clock_get_time(clock);
     gst_object_unref(clock);
+    const GstClockTime base = gst_element_get_base_time(source);
+    if (now < base)
+        return std::nullopt;
+    return now - base;
+}
+
+bool stream_replay::consumer_is_behind() const {
     guint64 queued = 0;
     g_object_get(source, "current-level-buffers", &queued, nullptr);
-    return queued < static_cast<guint64>(fps);
+    return queued >= static_cast<guint64>(fps);
 }

@@ -1,12 +1,13 @@
 #pragma once
 // A recorded H.264 stream served again as a live camera: the file is split into access units
 // once at start-up, and the units are pushed in a loop at the frame rate, each stamped with the
-// time it is sent, so time runs on across the loop as a camera's does. Nothing is encoded, so a
-// 1080p camera costs next to nothing.
+// moment its turn came on the pipeline's clock, so time runs on evenly across the loop as a
+// camera's does. Nothing is encoded, so a 1080p camera costs next to nothing.
 
 #include <cstdint>
 #include <gst/gst.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,10 @@ private:
     static gboolean on_tick(gpointer self);
     void push_due_units();
     void skip_to(int64_t due);
-    bool ready_for_units() const;
-    void push(GstBuffer* unit);
+    // The pipeline's running time now; nothing before the pipeline runs.
+    std::optional<GstClockTime> running_time() const;
+    bool consumer_is_behind() const;
+    void push(GstBuffer* unit, GstClockTime stamp);
 
     int fps;
     // Without time stamps: the source stamps what it sends.
@@ -52,7 +55,7 @@ private:
     GstElement* source = nullptr;
     guint timer = 0;
     gint64 started = 0;
-    int64_t sent = 0;      // units due so far, sent or skipped
+    int64_t sent = 0;      // turns come so far, each a unit sent or skipped
     std::size_t next = 0;  // the next unit of the loop
     bool want_key = false; // after a skip only a key frame can follow
 };

@@ -33,7 +33,7 @@ const char usage[] =
     "  --replay F   serve the H.264 stream in file F (Annex B, as ffmpeg writes with\n"
     "               -c copy -bsf:v h264_mp4toannexb -f h264) in a loop, without encoding\n"
     "               again: from its first key frame, at --fps pictures a second, stamped\n"
-    "               as they are sent, so time runs on across the loop; the file's own size\n"
+    "               live at that pace, so time runs on across the loop; the file's own size\n"
     "               and codec count, so --size, --codec and --pattern do not go with it\n"
     "\n"
     "Signals:\n"
@@ -130,7 +130,7 @@ std::string launch_line(const options& opts) {
         // The file's units as they are: a recording made as the man page shows already has
         // the parameter sets before each key frame, and the session description has them too.
         return std::string("( appsrc name=") + stream_replay::source_name() +
-               " is-live=true format=time do-timestamp=true ! h264parse ! "
+               " is-live=true format=time ! h264parse ! "
                "rtph264pay name=pay0 pt=96 )";
     // Both RTP payloaders take 4:2:0 pictures.
     const std::string source =
