@@ -8,11 +8,13 @@
 #include "settings/settings_store.h"
 
 #include <memory>
+#include <wx/app.h>
 #include <wx/graphics.h>
 #include <wx/image.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/time.h>
+#include <wx/toplevel.h>
 
 camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase* config,
                              const wxString& camera_name)
@@ -174,15 +176,25 @@ void camera_screen::on_writer_progress(wxThreadEvent&) {
 }
 
 void camera_screen::paint_display_slot() {
-    const std::lock_guard<std::mutex> lock(display_lock);
-    take_unseen_frames();
-    frame_event_pending = false;
-    if (!display_fresh)
+    media::video_frame shown;
+    TrackPosition position;
+    {
+        const std::lock_guard<std::mutex> lock(display_lock);
+        take_unseen_frames();
+        frame_event_pending = false;
+        if (!display_fresh)
+            return;
+        display_fresh = false;
+        // The picture is shared and never changed: the lock is not held while it is drawn, so
+        // the capture threads never wait for the GUI thread's drawing.
+        shown = display_frame;
+        position = display_position;
+    }
+    if (!can_be_seen())
         return;
-    display_fresh = false;
     const wxSize size = GetClientSize();
     // Only the pixels shown are converted, straight from the decoder's YUV.
-    display_frame.to_rgb_scaled(cv::Size(size.x, size.y), painted);
+    shown.to_rgb_scaled(cv::Size(size.x, size.y), painted, paint_scratch);
     // A graphics context makes its drawable surface from the picture in one conversion; a
     // bitmap would take two on GTK (a pixbuf, then the surface) and a fresh buffer for each.
     const std::unique_ptr<wxGraphicsContext> context(wxGraphicsContext::Create(this));
@@ -190,15 +202,28 @@ void camera_screen::paint_display_slot() {
         return;
     const wxImage picture(painted.cols, painted.rows, painted.data, true);
     context->DrawBitmap(context->CreateBitmapFromImage(picture), 0, 0, painted.cols, painted.rows);
+    ++pictures_painted;
     if (show_subs) {
         context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), subs_color);
-        const wxString text = display_position.expand(format_subs);
+        const wxString text = position.expand(format_subs);
         double width = 0;
         double height = 0;
         context->GetTextExtent(text, &width, &height);
         context->DrawText(text, 10,
                           subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5)));
     }
+}
+
+bool camera_screen::can_be_seen() const {
+    // Nobody sees a hidden pane or a minimised window: its pictures are counted, not drawn.
+    if (!IsShownOnScreen())
+        return false;
+    const auto iconized = [](const wxWindow* window) {
+        const auto* top = dynamic_cast<const wxTopLevelWindow*>(window);
+        return top != nullptr && top->IsIconized();
+    };
+    return !iconized(wxGetTopLevelParent(const_cast<camera_screen*>(this))) &&
+           !(wxTheApp != nullptr && iconized(wxTheApp->GetTopWindow()));
 }
 
 void camera_screen::take_unseen_frames() {

@@ -34,6 +34,8 @@ public:
 
     int32_t received_count() const { return frames_received; }
     int32_t written_count() const { return frames_written; }
+    // Pictures drawn in the pane: none while nobody can see it.
+    int32_t painted_count() const { return pictures_painted; }
     // What a mark records: the position of the latest frame (nothing before the first one),
     // the subtitle template and the trip folder.
     std::optional<TrackPosition> displayed_position() const;
@@ -65,6 +67,7 @@ private:
     void on_writer_progress(wxThreadEvent& event);
     void write_posted_rows();
     void paint_display_slot();
+    bool can_be_seen() const;
     void take_unseen_frames(); // under display_lock
 
     // Both pointers are cleared by their thread's destructor, so the screen never stops a
@@ -85,8 +88,11 @@ private:
     wxColour subs_color;
     wxFont subs_font;
     int subs_position = 0;
-    // The picture last painted, at the pane's size; GUI thread only.
+    // The picture last painted, at the pane's size, and the conversion's scratch; GUI thread
+    // only, kept so that painting allocates no pixels.
     cv::Mat painted;
+    cv::Mat paint_scratch;
+    int32_t pictures_painted = 0;
 
     media::video_frame display_frame; // guarded by display_lock
     TrackPosition display_position;   // guarded by display_lock

@@ -18,4 +18,11 @@ packet_handle make_packet() {
     return packet;
 }
 
+parameters_handle make_parameters() {
+    parameters_handle parameters(avcodec_parameters_alloc());
+    if (!parameters)
+        throw std::bad_alloc();
+    return parameters;
+}
+
 } // namespace media

@@ -1,12 +1,14 @@
 #pragma once
-// An AVI file of pictures encoded here: MJPEG, MPEG-4 or H.264 by the file's four-character
-// code, at 25 frames per second, with the settings the recorder's files have always had.
+// An AVI file of pictures encoded here, at 25 frames per second: MJPEG through libjpeg-turbo,
+// MPEG-4 and H.264 through libavcodec, by the file's four-character code.
 
 #include "media/avi_file.h"
+#include "media/jpeg_encoder.h"
 #include "media/video_frame.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,14 +35,21 @@ public:
     // wrote. Throws av_error when the file could not be finished.
     std::size_t finish();
 
-    int width() const { return encoder->width; }
-    int height() const { return encoder->height; }
+    int width() const { return picture_width; }
+    int height() const { return picture_height; }
 
 private:
+    void open_libavcodec(const std::string& path, uint32_t fourcc);
+    void open_jpeg(const std::string& path, uint32_t fourcc);
     frame_handle frame_for_encoder(const video_frame& picture) const;
     std::size_t send(const AVFrame* frame);
+    std::size_t write_jpeg(const video_frame& picture);
 
+    int picture_width = 0;
+    int picture_height = 0;
+    // Exactly one of the two encodes: libavcodec for MPEG-4 and H.264, libjpeg-turbo for MJPEG.
     codec_context_handle encoder;
+    std::unique_ptr<jpeg_encoder> jpeg;
     std::optional<avi_file> file;
     bool full_range = false;
     int64_t next_pts = 0;

@@ -107,12 +107,11 @@ video_frame from_8bit_picture(const cv::Mat& picture, int conversion) {
 }
 
 // The three planes, each brought to video range and to the plane sizes of `size`, packed one
-// after the other as OpenCV's I420 conversions expect.
+// after the other as OpenCV's I420 conversions expect. `packed` keeps its buffer between calls.
 void pack_i420(const video_frame& frame, cv::Size size, cv::Mat& packed) {
     packed.create(size.height * 3 / 2, size.width, CV_8UC1);
     unsigned char* target = packed.data;
     const bool same_size = size.width == frame.width() && size.height == frame.height();
-    cv::Mat scaled;
     for (int index = 0; index < 3; ++index) {
         const cv::Size plane = plane_size(index, size.width, size.height);
         cv::Mat destination(plane, CV_8UC1, target);
@@ -120,9 +119,10 @@ void pack_i420(const video_frame& frame, cv::Size size, cv::Mat& packed) {
             convert_plane_range(frame.plane(index), frame.full_range(), destination, false,
                                 index == 0);
         } else {
-            // Scaling first keeps the range conversion to the pixels that are shown.
-            cv::resize(frame.plane(index), scaled, plane, 0, 0, cv::INTER_LINEAR);
-            convert_plane_range(scaled, frame.full_range(), destination, false, index == 0);
+            // Scaling first keeps the range conversion to the pixels that are shown; both work
+            // in the packed buffer itself.
+            cv::resize(frame.plane(index), destination, plane, 0, 0, cv::INTER_LINEAR);
+            convert_plane_range(destination, frame.full_range(), destination, false, index == 0);
         }
         target += plane.area();
     }
@@ -195,9 +195,13 @@ void video_frame::to_bgr(cv::Mat& bgr) const {
 }
 
 void video_frame::to_rgb_scaled(cv::Size size, cv::Mat& rgb) const {
+    cv::Mat packed;
+    to_rgb_scaled(size, rgb, packed);
+}
+
+void video_frame::to_rgb_scaled(cv::Size size, cv::Mat& rgb, cv::Mat& packed) const {
     // OpenCV's 4:2:0 conversion wants even sides; an odd pane side loses one column or row.
     const cv::Size even(std::max(2, size.width & ~1), std::max(2, size.height & ~1));
-    cv::Mat packed;
     pack_i420(*this, even, packed);
     cv::cvtColor(packed, rgb, cv::COLOR_YUV2RGB_I420);
 }

@@ -39,8 +39,11 @@ public:
     void to_rgb(cv::Mat& rgb) const;
     void to_bgr(cv::Mat& bgr) const;
     // The picture at `size` as 8-bit RGB, scaled plane by plane before the colour conversion
-    // so that only the pixels shown are converted: the live view.
+    // so that only the pixels shown are converted.
     void to_rgb_scaled(cv::Size size, cv::Mat& rgb) const;
+    // The same with the caller's scratch: kept between pictures of one size, neither it nor
+    // `rgb` is allocated again (the live view, once per picture).
+    void to_rgb_scaled(cv::Size size, cv::Mat& rgb, cv::Mat& packed) const;
     // A private, writable copy in full or video range.
     frame_handle copy_in_range(bool full) const;
 

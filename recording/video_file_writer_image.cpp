@@ -1,7 +1,6 @@
 #include "recording/video_file_writer_image.h"
 
 #include "journal/journal.h"
-#include "recording/image_encoding.h"
 
 video_file_writer_image::video_file_writer_image(const wxString& camera_name,
                                                  const wxString& name_template)
@@ -20,10 +19,8 @@ std::size_t video_file_writer_image::write(const media::video_frame& picture,
         return 0;
     const wxString wanted = clean_file_name(position.expand(name_template) + extension());
     target.SetFullName(names.free_name(target, wanted));
-    if (!picture.empty())
-        picture.to_bgr(bgr);
-    const bool saved = !picture.empty() &&
-                       encode_picture(bgr, extension(), encoder_parameters(), encoded) &&
+    image_bytes encoded;
+    const bool saved = !picture.empty() && encode(picture, encoded) &&
                        write_whole_file(native_path(target.GetFullPath()), encoded);
     if (!saved) {
         set_failure(wxString::Format(wxString::FromUTF8("Не удается сохранить изображение [%s]"),

@@ -3,12 +3,11 @@
 // trip's index with frame number in file 0.
 
 #include "recording/frame_index.h"
+#include "recording/image_encoding.h"
 #include "recording/trip_folder.h"
 #include "recording/video_file_writer_basic.h"
 
 #include <chrono>
-#include <opencv2/core/mat.hpp>
-#include <vector>
 #include <wx/filename.h>
 
 class video_file_writer_image : public video_file_writer_basic {
@@ -30,14 +29,12 @@ protected:
 private:
     // ".png" or ".jpeg"
     virtual const char* extension() const = 0;
-    virtual const std::vector<int>& encoder_parameters() const = 0;
+    // Encodes the picture; the bytes stay valid until the next call. False when it could not.
+    virtual bool encode(const media::video_frame& picture, image_bytes& bytes) = 0;
 
     wxString camera_name;
     wxFileName target;
     wxString name_template;
     FrameIndex index;
     trip_file_names names;
-    // Kept between frames so that a steady stream does not allocate per frame.
-    cv::Mat bgr;
-    std::vector<unsigned char> encoded;
 };

@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config ninja-build
   libwxgtk3.2-dev libwxgtk-media3.2-dev libopencv-dev
   libboost-system-dev libboost-dev libgtest-dev googletest
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libexpat1-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libexpat1-dev libjpeg62-turbo-dev
   xvfb xauth openbox imagemagick x11-apps xdotool fonts-dejavu-core locales ffmpeg
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-tools

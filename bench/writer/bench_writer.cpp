@@ -114,14 +114,25 @@ trip_function writer_trip(arguments... args) {
     };
 }
 
-trip_function bare_image_trip(const char* extension, const std::vector<int>& parameters) {
-    return [=](const std::vector<media::video_frame>& frames, int count, const fs::path& folder) {
+trip_function bare_png_trip() {
+    return [](const std::vector<media::video_frame>& frames, int count, const fs::path& folder) {
         cv::Mat bgr;
         std::vector<unsigned char> bytes;
         for (int i = 0; i < count; ++i) {
-            frames[i % frames.size()].to_bgr(bgr);
-            encode_picture(bgr, extension, parameters, bytes);
-            write_whole_file(folder / (std::to_string(i) + extension), bytes);
+            encode_png(frames[i % frames.size()], bgr, bytes);
+            write_whole_file(folder / (std::to_string(i) + ".png"),
+                             image_bytes{bytes.data(), bytes.size()});
+        }
+    };
+}
+
+trip_function bare_jpeg_trip() {
+    return [](const std::vector<media::video_frame>& frames, int count, const fs::path& folder) {
+        media::jpeg_encoder encoder(still_jpeg_settings());
+        for (int i = 0; i < count; ++i) {
+            const media::jpeg_bytes bytes = encoder.encode(frames[i % frames.size()]);
+            write_whole_file(folder / (std::to_string(i) + ".jpeg"),
+                             image_bytes{bytes.data, bytes.size});
         }
     };
 }
@@ -147,10 +158,8 @@ std::vector<bench_case> cases() {
     const wxString camera = "Bench";
     const wxString image_template = "%frame_%dir-%way_%km-%m";
     std::vector<bench_case> all = {
-        {"PNG", writer_trip<video_file_writer_png>(camera, image_template),
-         bare_image_trip(".png", png_parameters())},
-        {"JPEG", writer_trip<video_file_writer_jpeg>(camera, image_template),
-         bare_image_trip(".jpeg", jpeg_parameters())},
+        {"PNG", writer_trip<video_file_writer_png>(camera, image_template), bare_png_trip()},
+        {"JPEG", writer_trip<video_file_writer_jpeg>(camera, image_template), bare_jpeg_trip()},
     };
     for (const char* codec : {"MJPEG", "XVID", "DIVX", "h264", "h265"}) {
         const uint32_t fourcc = codec_fourcc(codec);

@@ -7,10 +7,12 @@
 #include "position/coord_client.h"
 #include "tests/support/gui_test.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -533,4 +535,78 @@ TEST_F(camera_pipeline, unknown_format_and_codec_record_xvid_avi_and_say_so) {
     EXPECT_GE(written, 15);
     EXPECT_EQ(count_video_frames(videos.front()), written);
     EXPECT_EQ(static_cast<long>(read_index(trip_folder() + "/data.idx").size()), written);
+}
+
+namespace {
+
+// Frame `number` of a video file or stream, decoded by ffmpeg to 8-bit RGB.
+cv::Mat decoded_by_ffmpeg(const std::string& source, int number, cv::Size size,
+                          const std::string& input_options = "") {
+    const std::string command = "ffmpeg -v error " + input_options + " -i '" + source +
+                                "' -vf 'select=gte(n\\," + std::to_string(number) +
+                                ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    cv::Mat rgb(size, CV_8UC3);
+    if (!pipe || std::fread(rgb.data, 1, rgb.total() * 3, pipe.get()) != rgb.total() * 3)
+        return cv::Mat();
+    return rgb;
+}
+
+// The mean colour in the middle of each of the seven bars, below the camera's own overlays.
+std::vector<cv::Scalar> bar_colours(const cv::Mat& rgb) {
+    std::vector<cv::Scalar> colours;
+    const int bar_width = rgb.cols / 7;
+    for (int bar = 0; bar < 7; ++bar)
+        colours.push_back(cv::mean(rgb(cv::Rect(bar * bar_width + bar_width / 4, rgb.rows * 2 / 5,
+                                                bar_width / 2, rgb.rows / 10))));
+    return colours;
+}
+
+} // namespace
+
+TEST_F(camera_pipeline, recorded_mjpeg_keeps_the_cameras_colours_and_decodes_frame_for_frame) {
+    test_camera camera({"--size", "320x240", "--pattern", "smpte"});
+    record(camera_settings(camera.url(), every_frame_as_avi), 30);
+
+    const std::string folder = trip_folder();
+    const auto videos = test_support::files_with_extension(folder, ".avi");
+    ASSERT_EQ(videos.size(), 1u);
+    const long written = count_in_row(L"Записано ");
+    EXPECT_EQ(count_video_frames(videos.front()), written);
+    EXPECT_EQ(static_cast<long>(read_index(folder + "/data.idx").size()), written);
+    // The camera's own picture, decoded by ffmpeg from its stream, against a recorded frame: a
+    // range taken wrongly (video levels stored as JPEG levels) moves every bar by 16 or more.
+    const cv::Mat recorded = decoded_by_ffmpeg(videos.front(), 20, cv::Size(320, 240));
+    const cv::Mat camera_picture =
+        decoded_by_ffmpeg(camera.url(), 5, cv::Size(320, 240), "-rtsp_transport tcp");
+    ASSERT_FALSE(recorded.empty());
+    ASSERT_FALSE(camera_picture.empty());
+    const auto recorded_bars = bar_colours(recorded);
+    const auto camera_bars = bar_colours(camera_picture);
+    for (int bar = 0; bar < 7; ++bar)
+        for (int channel = 0; channel < 3; ++channel)
+            EXPECT_NEAR(recorded_bars[bar][channel], camera_bars[bar][channel], 6.0)
+                << "bar " << bar << ", channel " << channel;
+}
+
+TEST_F(camera_pipeline, a_hidden_pane_draws_no_pictures_but_counts_and_records_them) {
+    test_camera camera({"--size", "320x240"});
+    record(camera_settings(camera.url(), every_frame_as_avi), 10, [&](camera_screen& screen) {
+        EXPECT_GT(screen.painted_count(), 0);
+        frame->Hide();
+        test_support::pump_pending_events();
+        const int painted = screen.painted_count();
+        const int received = screen.received_count();
+        EXPECT_TRUE(
+            pump_events_until([&] { return screen.received_count() >= received + 15; }, 30s));
+        EXPECT_EQ(screen.painted_count(), painted) << "nobody could see them";
+        frame->Show();
+        EXPECT_TRUE(pump_events_until([&] { return screen.painted_count() >= painted + 5; }, 30s));
+    });
+    const std::string folder = trip_folder();
+    const auto videos = test_support::files_with_extension(folder, ".avi");
+    ASSERT_EQ(videos.size(), 1u);
+    const long written = count_in_row(L"Записано ");
+    EXPECT_EQ(count_in_row(L"Принято "), written) << "every frame received was recorded";
+    EXPECT_EQ(count_video_frames(videos.front()), written);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <thread>
 
 namespace {
@@ -33,13 +34,59 @@ TEST(subtitle_burner, draws_the_text_in_its_colour_at_the_top_left) {
     subtitle_burner(blue_style(0)).burn(picture, wxString::FromUTF8("123456-1 0012:346 [Перегон]"));
 
     const auto [first, last] = changed_rows(picture);
-    ASSERT_GE(first, 10);
+    ASSERT_GE(first, 9);
     EXPECT_LT(last, 60);
     std::vector<cv::Mat> channels;
     cv::split(picture, channels);
-    EXPECT_EQ(cv::countNonZero(channels[0]), 0) << "no red in pure blue text";
-    EXPECT_GT(cv::countNonZero(channels[2]), 50);
-    EXPECT_EQ(cv::countNonZero(picture.colRange(0, 10).reshape(1)), 0) << "text starts at x 10";
+    EXPECT_GT(cv::countNonZero((channels[2] > 200) & (channels[0] < 50)), 50)
+        << "pure blue letters";
+    EXPECT_EQ(cv::countNonZero(picture.colRange(0, 9).reshape(1)), 0)
+        << "text starts at x 10, its outline one pixel before";
+}
+
+// Pixels of the text's colour and of the outline's, each within a tolerance.
+cv::Mat pixels_of(const cv::Mat& rgb, const cv::Scalar& colour) {
+    cv::Mat found;
+    cv::inRange(rgb, colour - cv::Scalar::all(40), colour + cv::Scalar::all(40), found);
+    return found;
+}
+
+TEST(subtitle_burner, outlines_the_text_in_a_contrasting_shade_on_dark_and_light_pictures) {
+    struct scene {
+        cv::Scalar background;
+        unsigned char red, green, blue;
+        cv::Scalar outline;
+    };
+    // Dark blue on black gets a white outline; yellow on white a black one.
+    const std::vector<scene> scenes = {
+        {cv::Scalar(0, 0, 0), 0, 0, 255, cv::Scalar(255, 255, 255)},
+        {cv::Scalar(255, 255, 255), 255, 255, 0, cv::Scalar(0, 0, 0)}};
+    for (const scene& each : scenes) {
+        subtitle_style style = blue_style(0);
+        style.red = each.red;
+        style.green = each.green;
+        style.blue = each.blue;
+        subtitle_burner burner(style);
+        const cv::Scalar text_colour(each.red, each.green, each.blue);
+        const media::video_frame source =
+            media::video_frame::from_rgb(cv::Mat(240, 320, CV_8UC3, each.background));
+        for (const bool full : {false, true}) {
+            cv::Mat burned;
+            burner.burn(source, "0012:346", full).to_rgb(burned);
+            const cv::Mat text = pixels_of(burned, text_colour);
+            const cv::Mat outline = pixels_of(burned, each.outline);
+            ASSERT_GT(cv::countNonZero(text), 30) << "full range " << full;
+            // Around every letter: the outline's shade right next to the text's colour.
+            cv::Mat near_text;
+            cv::dilate(text, near_text, cv::Mat::ones(3, 3, CV_8UC1));
+            EXPECT_GT(cv::countNonZero(near_text & outline), 30) << "full range " << full;
+            if (each.background == cv::Scalar(0, 0, 0)) {
+                EXPECT_GT(cv::countNonZero(outline), 30) << "a light outline on the dark picture";
+            }
+        }
+    }
+    EXPECT_EQ(outline_colour(wxColour(0, 0, 255)), *wxWHITE);
+    EXPECT_EQ(outline_colour(wxColour(255, 255, 0)), *wxBLACK);
 }
 
 TEST(subtitle_burner, bottom_position_ends_ten_pixels_above_the_bottom) {
