@@ -10,6 +10,15 @@ struct element_unref {
 };
 using element_ptr = std::unique_ptr<GstElement, element_unref>;
 
+// A pipeline is stopped before it is freed, whatever state it reached.
+struct pipeline_unref {
+    void operator()(GstElement* pipeline) const {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+};
+using pipeline_ptr = std::unique_ptr<GstElement, pipeline_unref>;
+
 struct bus_unref {
     void operator()(GstBus* bus) const { gst_object_unref(bus); }
 };
@@ -41,7 +50,6 @@ public:
         if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             throw std::runtime_error(error_text("cannot be read"));
     }
-    ~unit_reader() { gst_element_set_state(pipeline.get(), GST_STATE_NULL); }
     unit_reader(const unit_reader&) = delete;
     unit_reader& operator=(const unit_reader&) = delete;
 
@@ -78,7 +86,8 @@ private:
         return text;
     }
 
-    element_ptr pipeline;
+    // Declared first, so the elements below are let go before the pipeline is stopped.
+    pipeline_ptr pipeline;
     element_ptr sink;
     bus_ptr bus;
 };
@@ -96,7 +105,7 @@ stream_replay::stream_replay(const std::string& file, int fps) : fps(fps) {
         throw std::runtime_error(file + ": " + failure.what());
     }
     if (units.empty())
-        throw std::runtime_error(file + ": no key frame, nothing a decoder could start from");
+        throw std::runtime_error(file + ": no H.264 key frame, nothing a decoder could start from");
 }
 
 stream_replay::~stream_replay() {
