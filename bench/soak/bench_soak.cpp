@@ -220,6 +220,7 @@ double field_run_ratio(std::chrono::seconds length, const std::string& folder) {
                     "files\n",
                     camera_names[camera], totals.received, totals.written, totals.indexed,
                     totals.decoded, totals.files);
+        std::fflush(stdout);
     }
     const double recorder_per_frame = written > 0 ? run.cpu / written : 0;
     std::printf("recorder while recording: %.1f s of processor time in %.1f s: %.2f cores\n",
@@ -235,6 +236,7 @@ double field_run_ratio(std::chrono::seconds length, const std::string& folder) {
         std::printf("ffmpeg -c:v mjpeg -q:v 3, %s's stream for %lld s: %.2f ms per frame\n",
                     camera_names[camera], static_cast<long long>(ffmpeg_turn_length.count()),
                     ffmpeg_costs.back() * 1000);
+        std::fflush(stdout);
     }
     const double ffmpeg_per_frame = (ffmpeg_costs[0] + ffmpeg_costs[1]) / 2;
     std::printf("processor time per frame, recorder (burn-in, live views, index) / ffmpeg: %.3f\n",
