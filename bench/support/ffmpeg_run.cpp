@@ -86,11 +86,14 @@ double ffmpeg_run::finish() {
 }
 
 std::vector<std::string> ffmpeg_reading(const std::string& url, std::chrono::seconds length) {
+    // A camera that stops answering ends the run after 10 s instead of holding it for ever.
     return {"-nostdin",
             "-loglevel",
             "error",
             "-rtsp_transport",
             "tcp",
+            "-timeout",
+            "10000000",
             "-i",
             url,
             "-t",

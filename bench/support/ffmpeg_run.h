@@ -41,7 +41,8 @@ private:
     pid_t pid = -1;
 };
 
-// ffmpeg's arguments to read an RTSP camera over TCP for `length`, without sound.
+// ffmpeg's arguments to read an RTSP camera over TCP for `length`, without sound, giving up
+// after 10 s without an answer.
 std::vector<std::string> ffmpeg_reading(const std::string& url, std::chrono::seconds length);
 
 // The same, every picture decoded and encoded once as MJPEG at quantiser 3 into `output` (AVI):
