@@ -1,7 +1,9 @@
 // A test camera: a real RTSP server on 127.0.0.1 that serves a moving synthetic picture with
-// the running time and a frame counter drawn into it. The first stdout line is the URL.
+// the running time and a frame counter drawn into it, or a recorded H.264 stream in a loop. The
+// first stdout line is the URL.
 
 #include "camera_picture.h"
+#include "stream_replay.h"
 
 #include <csignal>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -17,6 +20,7 @@ namespace {
 const char usage[] =
     "usage: kestrel-testcam [--port N] [--size WxH] [--fps N] [--codec h264|mjpeg]\n"
     "                       [--path /cam] [--pattern ball|camera|...]\n"
+    "       kestrel-testcam --replay FILE [--port N] [--fps N] [--path /cam]\n"
     "\n"
     "Serves rtsp://127.0.0.1:PORT/PATH and prints \"url <that URL>\" as the first line.\n"
     "  --port N     TCP port; 0 (the default) picks a free one\n"
@@ -26,6 +30,11 @@ const char usage[] =
     "  --path P     mount path, default /cam\n"
     "  --pattern P  videotestsrc pattern, default ball (a moving ball on black), or camera:\n"
     "               a moving fine texture under noise, H.264 at about 6 Mbit/s for 1080p25\n"
+    "  --replay F   serve the H.264 stream in file F (Annex B, as ffmpeg writes with\n"
+    "               -c copy -bsf:v h264_mp4toannexb -f h264) in a loop, without encoding\n"
+    "               again: from its first key frame, at --fps pictures a second, stamped\n"
+    "               live at that pace, so time runs on across the loop; the file's own size\n"
+    "               and codec count, so --size, --codec and --pattern do not go with it\n"
     "\n"
     "Signals:\n"
     "  SIGUSR1      stop serving: drop every client and close the listening socket\n"
@@ -42,6 +51,8 @@ struct options {
     std::string codec = "h264";
     std::string path = "/cam";
     std::string pattern = "ball";
+    std::string replay;          // empty: a synthetic picture
+    bool picture_chosen = false; // --size, --codec or --pattern given
 };
 
 bool parse_size(const char* text, options& opts) {
@@ -64,19 +75,25 @@ bool parse_options(int argc, char** argv, options& opts) {
         else if (arg == "--size") {
             if (!parse_size(value, opts))
                 return false;
+            opts.picture_chosen = true;
         } else if (arg == "--fps")
             opts.fps = std::atoi(value);
-        else if (arg == "--codec")
+        else if (arg == "--codec") {
             opts.codec = value;
-        else if (arg == "--path")
+            opts.picture_chosen = true;
+        } else if (arg == "--path")
             opts.path = value;
-        else if (arg == "--pattern")
+        else if (arg == "--pattern") {
             opts.pattern = value;
+            opts.picture_chosen = true;
+        } else if (arg == "--replay")
+            opts.replay = value;
         else
             return false;
     }
     const bool known_codec = opts.codec == "h264" || opts.codec == "mjpeg";
-    return known_codec && opts.fps > 0 && opts.port >= 0 && opts.port < 65536 &&
+    const bool one_picture = opts.replay.empty() || !opts.picture_chosen;
+    return known_codec && one_picture && opts.fps > 0 && opts.port >= 0 && opts.port < 65536 &&
            !opts.path.empty() && opts.path[0] == '/';
 }
 
@@ -109,6 +126,12 @@ int h264_bitrate_kbit(const options& opts) {
 }
 
 std::string launch_line(const options& opts) {
+    if (!opts.replay.empty())
+        // The file's units as they are: a recording made as the man page shows already has
+        // the parameter sets before each key frame, and the session description has them too.
+        return std::string("( appsrc name=") + stream_replay::source_name() +
+               " is-live=true format=time ! h264parse ! "
+               "rtph264pay name=pay0 pt=96 )";
     // Both RTP payloaders take 4:2:0 pictures.
     const std::string source =
         picture_source(opts) +
@@ -134,12 +157,22 @@ GstPadProbeReturn count_frame(GstPad*, GstPadProbeInfo*, gpointer user_data) {
     return GST_PAD_PROBE_OK;
 }
 
+// What a new media is fed from, when not from a videotestsrc of its own.
+struct picture_feeds {
+    std::unique_ptr<camera_picture> synthetic;
+    std::unique_ptr<stream_replay> recorded;
+};
+
 void on_media_configure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer data) {
+    auto* feeds = static_cast<picture_feeds*>(data);
     GstElement* bin = gst_rtsp_media_get_element(media);
-    GstElement* pictures = gst_bin_get_by_name(GST_BIN(bin), camera_picture::source_name());
-    if (pictures) {
-        static_cast<camera_picture*>(data)->attach(pictures);
+    if (GstElement* pictures = gst_bin_get_by_name(GST_BIN(bin), camera_picture::source_name())) {
+        feeds->synthetic->attach(pictures);
         gst_object_unref(pictures);
+    }
+    if (GstElement* units = gst_bin_get_by_name(GST_BIN(bin), stream_replay::source_name())) {
+        feeds->recorded->attach(units);
+        gst_object_unref(units);
     }
     GstElement* overlay = gst_bin_get_by_name(GST_BIN(bin), "counter");
     if (overlay) {
@@ -209,6 +242,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     gst_init(nullptr, nullptr);
+    picture_feeds feeds;
+    try {
+        if (!opts.replay.empty())
+            feeds.recorded = std::make_unique<stream_replay>(opts.replay, opts.fps);
+    } catch (const std::runtime_error& failure) {
+        std::fprintf(stderr, "cannot replay %s\n", failure.what());
+        return 1;
+    }
+    if (opts.replay.empty() && opts.pattern == "camera")
+        feeds.synthetic = std::make_unique<camera_picture>(opts.width, opts.height, opts.fps);
 
     camera cam;
     cam.loop = g_main_loop_new(nullptr, FALSE);
@@ -220,10 +263,7 @@ int main(int argc, char** argv) {
     gst_rtsp_media_factory_set_launch(factory, launch_line(opts).c_str());
     // One encoder for every client: a second screen and a reference decoder see the same stream.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
-    std::unique_ptr<camera_picture> pictures;
-    if (opts.pattern == "camera")
-        pictures = std::make_unique<camera_picture>(opts.width, opts.height, opts.fps);
-    g_signal_connect(factory, "media-configure", G_CALLBACK(on_media_configure), pictures.get());
+    g_signal_connect(factory, "media-configure", G_CALLBACK(on_media_configure), &feeds);
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(cam.server);
     gst_rtsp_mount_points_add_factory(mounts, opts.path.c_str(), factory);
     g_object_unref(mounts);
