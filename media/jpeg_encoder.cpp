@@ -235,7 +235,13 @@ jpeg_encoder::~jpeg_encoder() {
 }
 
 bool jpeg_encoder::fit_due() const {
-    return !fitted || std::chrono::steady_clock::now() - fitted_at >= refit_interval;
+    // A camera's first pictures may be a black start-up frame: tables fitted to it would cost
+    // a fifth more bytes until the next fit, so the first fit is checked after a second.
+    const auto interval =
+        fits == 1
+            ? std::min<std::chrono::steady_clock::duration>(std::chrono::seconds(1), refit_interval)
+            : refit_interval;
+    return !fitted || std::chrono::steady_clock::now() - fitted_at >= interval;
 }
 
 jpeg_bytes jpeg_encoder::encode(const video_frame& picture) {
@@ -264,6 +270,7 @@ jpeg_bytes jpeg_encoder::encode(const video_frame& picture) {
                       *info.ac_huff_tbl_ptrs[table]);
         }
         fitted = true;
+        ++fits;
         fitted_at = std::chrono::steady_clock::now();
     }
     return jpeg_bytes{codec->sink.buffer.data(), codec->sink.used};

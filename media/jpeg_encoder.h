@@ -2,7 +2,7 @@
 // JPEG pictures encoded by libjpeg-turbo straight from a 4:2:0 picture's planes: no colour
 // conversion, SIMD transforms and Huffman coding. Huffman tables are fitted to one picture and
 // kept for the following ones, which then need a single pass each; they are fitted again at the
-// first picture after refit() and at least every refit interval.
+// first picture after refit(), a second after the first fit and at least every refit interval.
 
 #include "media/video_frame.h"
 
@@ -46,7 +46,10 @@ public:
     jpeg_bytes encode(const video_frame& picture);
 
     // The next picture gets freshly fitted tables (a new file starts, say).
-    void refit() { fitted = false; }
+    void refit() {
+        fitted = false;
+        fits = 0;
+    }
 
 private:
     struct state;
@@ -55,6 +58,7 @@ private:
     std::unique_ptr<state> codec;
     std::chrono::steady_clock::duration refit_interval;
     bool fitted = false;
+    int fits = 0;
     std::chrono::steady_clock::time_point fitted_at;
 };
 
