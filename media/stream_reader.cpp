@@ -125,6 +125,8 @@ bool stream_reader::open_decoder() {
     decoder->thread_count = 1;
     decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
     if ((codec->capabilities & AV_CODEC_CAP_DR1) != 0) {
+        // Frame threads would call the pool from several threads; none is asked for.
+        decoder->thread_type = FF_THREAD_SLICE;
         decoder->opaque = this;
         decoder->get_buffer2 = pooled_picture;
     }
