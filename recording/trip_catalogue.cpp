@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <map>
 #include <sqlite3.h>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -210,7 +212,7 @@ void trip_catalogue::open_file() {
             db = std::make_unique<sqlite_connection>(
                 file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
             check_whole();
-            db->execute("PRAGMA journal_mode=WAL");
+            use_write_ahead_log();
             db->execute("PRAGMA synchronous=NORMAL");
             db->execute("PRAGMA foreign_keys=ON");
             make_tables();
@@ -227,6 +229,22 @@ void trip_catalogue::open_file() {
             for (const char* suffix : {"", "-wal", "-shm"})
                 fs::remove(file.string() + suffix, ignored);
         }
+    }
+}
+
+// Switching a new file to WAL needs it alone for a moment, and SQLite answers "locked" at once
+// instead of waiting: two first openers (the recorder's keeper and a browser) take turns here.
+void trip_catalogue::use_write_ahead_log() {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        try {
+            db->execute("PRAGMA journal_mode=WAL");
+            return;
+        } catch (const sqlite_error& error) {
+            if (error.code != SQLITE_BUSY || std::chrono::steady_clock::now() > give_up)
+                throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -124,6 +124,7 @@ public:
 private:
     void open_file();
     void check_whole();
+    void use_write_ahead_log();
     void open_memory(const std::string& why);
     void make_tables();
     bool store_trip(const std::filesystem::path& folder, const std::string& name);

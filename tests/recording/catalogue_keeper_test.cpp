@@ -1,6 +1,6 @@
 // The recorder's catalogue keeper: its thread syncs and adds trips while another thread reads
 // the catalogue through a connection of its own, and a stop ends a long sync but not the trips
-// still to add.
+// still to add, and openers racing to make a new catalogue all keep it on disk.
 
 #include "recording/catalogue_keeper.h"
 #include "recording/frame_index.h"
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -75,6 +76,27 @@ TEST(catalogue_keeper, fills_the_catalogue_while_a_reader_reads_it) {
     ASSERT_TRUE(catalogue.trip(late));
     EXPECT_EQ(catalogue.trip(late)->frames, 300u);
     EXPECT_EQ(catalogue.sync(), 0u);
+}
+
+// The recorder's keeper and a browser may be the first to open a new catalogue at the same
+// moment; neither may fall back to one in memory, which would lose what it adds.
+TEST(catalogue_keeper, two_first_openers_both_keep_the_catalogue_on_disk) {
+    for (int round = 0; round < 60; ++round) {
+        scratch_folder folder;
+        const fs::path root = folder.path();
+        std::string notices[3];
+        std::vector<std::thread> openers;
+        for (std::string& notice : notices)
+            openers.emplace_back([&root, &notice] {
+                const trip_catalogue catalogue(root);
+                if (catalogue.in_memory())
+                    notice = catalogue.notice();
+            });
+        for (std::thread& opener : openers)
+            opener.join();
+        for (const std::string& notice : notices)
+            ASSERT_EQ(notice, "") << "round " << round;
+    }
 }
 
 TEST(catalogue_keeper, a_stop_ends_the_sync_but_adds_the_trips_asked_for) {
