@@ -14,10 +14,12 @@ endif()
 # Adds a GoogleTest program to CTest. LABELS: display (needs an X server: each run gets one of
 # its own, so tests can run side by side), threads (worth a ThreadSanitizer run; the thread build
 # builds and runs only those). SHARDS n: CTest runs the program as n tests, each with a share of
-# its cases, so that a long program does not hold up a parallel run. ENVIRONMENT: NAME=value
-# pairs for the test's runs.
+# its cases, so that a long program does not hold up a parallel run. COST: about how many seconds
+# a run (or a shard) takes, so that a parallel run starts the long ones first even before CTest
+# has timed them. ENVIRONMENT: NAME=value pairs for the test's runs. Every program that CTest
+# runs is also a dependency of the target kestrel_tests.
 function(kestrel_add_test name)
-  cmake_parse_arguments(ARG "" "SHARDS" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "SHARDS;COST" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest Threads::Threads)
   target_compile_definitions(${name} PRIVATE KESTREL_TOOLS_DIR="${CMAKE_BINARY_DIR}/tools"
@@ -26,13 +28,17 @@ function(kestrel_add_test name)
     set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
     return()
   endif()
+  set_property(GLOBAL APPEND PROPERTY KESTREL_TEST_PROGRAMS ${name})
   set(command $<TARGET_FILE:${name}>)
   if("display" IN_LIST ARG_LABELS)
     set(command ${CMAKE_SOURCE_DIR}/scripts/headless.sh ${command})
   endif()
+  if(NOT ARG_COST)
+    set(ARG_COST 0)
+  endif()
   if(NOT ARG_SHARDS)
     add_test(NAME ${name} COMMAND ${command})
-    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600 COST ${ARG_COST})
     if(ARG_ENVIRONMENT)
       set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
     endif()
@@ -42,7 +48,15 @@ function(kestrel_add_test name)
   foreach(shard RANGE ${last})
     add_test(NAME ${name}_${shard} COMMAND ${command})
     set_tests_properties(${name}_${shard} PROPERTIES
-      LABELS "${ARG_LABELS}" TIMEOUT 600
+      LABELS "${ARG_LABELS}" TIMEOUT 600 COST ${ARG_COST}
       ENVIRONMENT "${ARG_ENVIRONMENT};GTEST_TOTAL_SHARDS=${ARG_SHARDS};GTEST_SHARD_INDEX=${shard}")
   endforeach()
+endfunction()
+
+# The test programs CTest runs and, through their own dependencies, the programs they start:
+# what a sanitizer build needs to build. Called once every test is added.
+function(kestrel_add_tests_target)
+  get_property(programs GLOBAL PROPERTY KESTREL_TEST_PROGRAMS)
+  add_custom_target(kestrel_tests)
+  add_dependencies(kestrel_tests ${programs})
 endfunction()

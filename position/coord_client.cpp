@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/system/system_error.hpp>
 #include <cerrno>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -112,7 +115,15 @@ std::vector<tcp::endpoint> resolve(boost::asio::io_context& context, const serve
 
 } // namespace
 
-coord_client::coord_client() : socket(connect_io), reconnector([this] { reconnect_loop(); }) {}
+struct coord_client::network {
+    boost::asio::io_context connect_io;
+    boost::asio::io_context reconnect_io;
+    tcp::socket socket{connect_io};
+    std::vector<tcp::endpoint> endpoints;
+};
+
+coord_client::coord_client()
+    : net(std::make_unique<network>()), reconnector([this] { reconnect_loop(); }) {}
 
 coord_client::~coord_client() {
     {
@@ -122,23 +133,23 @@ coord_client::~coord_client() {
     wake_reconnector.notify_all();
     reconnector.join();
     boost::system::error_code ignored;
-    socket.close(ignored);
+    net->socket.close(ignored);
 }
 
 bool coord_client::connect(const std::string& host, const std::string& port) {
     const std::lock_guard<std::mutex> one_at_a_time(connect_lock);
     const server_address address{host, port};
     const std::vector<tcp::endpoint> found =
-        resolve(connect_io, address, tcp::resolver::numeric_service);
+        resolve(net->connect_io, address, tcp::resolver::numeric_service);
     std::optional<tcp::socket> connected =
-        connect_to_any(connect_io, found, clock::now() + connect_limit, stopping);
+        connect_to_any(net->connect_io, found, clock::now() + connect_limit, stopping);
 
     const std::lock_guard<std::mutex> guard(lock);
     ++generation;
     server = address;
-    endpoints = found;
+    net->endpoints = found;
     if (connected) {
-        socket = std::move(*connected);
+        net->socket = std::move(*connected);
         lost = false;
         return true;
     }
@@ -146,7 +157,7 @@ bool coord_client::connect(const std::string& host, const std::string& port) {
     next_attempt = clock::now() + reconnect_interval;
     wake_reconnector.notify_all();
     boost::system::error_code close_error;
-    socket.close(close_error);
+    net->socket.close(close_error);
     if (close_error)
         throw boost::system::system_error(close_error, "close");
     return false;
@@ -155,7 +166,7 @@ bool coord_client::connect(const std::string& host, const std::string& port) {
 void coord_client::reconnect_loop() {
     std::unique_lock<std::mutex> guard(lock);
     while (!stopping) {
-        if (!server || !lost || socket.is_open())
+        if (!server || !lost || net->socket.is_open())
             wake_reconnector.wait(guard);
         else if (clock::now() < next_attempt)
             wake_reconnector.wait_until(guard, next_attempt);
@@ -167,29 +178,29 @@ void coord_client::reconnect_loop() {
 void coord_client::reconnect_once(std::unique_lock<std::mutex>& guard) {
     const uint64_t attempt_of = generation;
     const server_address address = *server;
-    std::vector<tcp::endpoint> candidates = endpoints;
+    std::vector<tcp::endpoint> candidates = net->endpoints;
     next_attempt = clock::now() + reconnect_interval;
     guard.unlock();
     // Only an address needs no name service: a lookup could hold the closing of the program.
     if (candidates.empty())
-        candidates = resolve(reconnect_io, address,
+        candidates = resolve(net->reconnect_io, address,
                              tcp::resolver::numeric_host | tcp::resolver::numeric_service);
     std::optional<tcp::socket> connected =
-        connect_to_any(reconnect_io, candidates, clock::now() + connect_limit, stopping);
+        connect_to_any(net->reconnect_io, candidates, clock::now() + connect_limit, stopping);
     guard.lock();
     // A connect or close meanwhile decided the connection: this attempt is stale.
     if (generation != attempt_of)
         return;
-    if (endpoints.empty())
-        endpoints = candidates;
+    if (net->endpoints.empty())
+        net->endpoints = candidates;
     // The loss ends with the first answer on the new connection, not here.
-    if (connected && lost && !socket.is_open())
-        socket = std::move(*connected);
+    if (connected && lost && !net->socket.is_open())
+        net->socket = std::move(*connected);
 }
 
 exchange_result coord_client::exchange(int32_t path_sensor_value, double coordinate_offset) {
     const std::lock_guard<std::mutex> guard(lock);
-    if (!socket.is_open())
+    if (!net->socket.is_open())
         return {};
     answer.fill(0);
     const auto deadline = clock::now() + answer_limit;
@@ -223,7 +234,7 @@ void coord_client::send_request(const coord_wire::request_bytes& request,
     // A socket with room in its send buffer is writable: try first, wait only when it is full.
     boost::system::error_code error;
     for (;;) {
-        socket.send(boost::asio::buffer(request), 0, error);
+        net->socket.send(boost::asio::buffer(request), 0, error);
         if (error != boost::asio::error::would_block && error != boost::asio::error::try_again)
             break;
         if (!wait_until_ready(readiness::write, deadline))
@@ -240,7 +251,7 @@ size_t coord_client::receive_answer(clock_type::time_point deadline) {
     for (;;) {
         if (!wait_until_ready(readiness::read, deadline))
             fail(wait_error);
-        const size_t received = socket.receive(boost::asio::buffer(answer), 0, error);
+        const size_t received = net->socket.receive(boost::asio::buffer(answer), 0, error);
         if (error == boost::asio::error::would_block || error == boost::asio::error::try_again)
             continue;
         if (error || received == 0)
@@ -253,7 +264,7 @@ bool coord_client::wait_until_ready(readiness what, clock_type::time_point deadl
     const short events = what == readiness::read ? POLLIN : POLLOUT;
     for (;;) {
         const poll_outcome outcome =
-            poll_once(socket.native_handle(), events, remaining_ms(deadline));
+            poll_once(net->socket.native_handle(), events, remaining_ms(deadline));
         if (outcome != poll_outcome::interrupted)
             return outcome == poll_outcome::ready;
     }
@@ -261,7 +272,7 @@ bool coord_client::wait_until_ready(readiness what, clock_type::time_point deadl
 
 void coord_client::fail(const char* message) {
     boost::system::error_code error;
-    socket.close(error);
+    net->socket.close(error);
     if (error)
         throw boost::system::system_error(error, "close");
     throw std::runtime_error(message);
@@ -270,14 +281,14 @@ void coord_client::fail(const char* message) {
 void coord_client::close() {
     const std::lock_guard<std::mutex> guard(lock);
     boost::system::error_code error;
-    socket.close(error);
+    net->socket.close(error);
     ++generation;
     server.reset();
-    endpoints.clear();
+    net->endpoints.clear();
     lost = false;
 }
 
 bool coord_client::is_connected() {
     const std::lock_guard<std::mutex> guard(lock);
-    return socket.is_open();
+    return net->socket.is_open();
 }

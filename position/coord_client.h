@@ -16,16 +16,14 @@
 
 #include <array>
 #include <atomic>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 // Where the coordinate server is, as the settings name it.
 struct server_address {
@@ -76,15 +74,15 @@ public:
 private:
     enum class readiness { read, write };
     using clock = std::chrono::steady_clock;
-    using tcp = boost::asio::ip::tcp;
+    // The sockets and name lookups, kept out of this header: the networking library's headers
+    // would otherwise be compiled again in every file that sees the client.
+    struct network;
 
     // The reconnecting thread's body: waits for a loss, then attempts when they are due.
     void reconnect_loop();
     // One attempt, made without the lock; installs the connection when nothing changed
     // meanwhile.
     void reconnect_once(std::unique_lock<std::mutex>& guard);
-    // Makes `candidate` (the socket of the context given) the connection; under the lock.
-    void install(tcp::socket& candidate);
 
     // Closes the socket and throws `message`; a failing close throws its own error instead.
     [[noreturn]] void fail(const char* message);
@@ -95,19 +93,17 @@ private:
     // One receive of what the server has sent, at most the whole answer buffer.
     size_t receive_answer(clock::time_point deadline);
 
-    // The main window's connects, one at a time; `connect_io` is theirs alone.
+    // The main window's connects, one at a time; the network's `connect_io` is theirs alone.
     std::mutex connect_lock;
-    boost::asio::io_context connect_io;
-    // The reconnecting thread's own context.
-    boost::asio::io_context reconnect_io;
 
     std::mutex lock; // guards everything below: one exchange or change of connection at a time
     std::condition_variable wake_reconnector;
-    tcp::socket socket;
+    // The connection and the server's addresses once resolved (both under the lock), and the
+    // contexts of connect and of the reconnecting thread.
+    const std::unique_ptr<network> net;
     std::array<uint8_t, coord_wire::answer_capacity> answer{};
-    // The server of the last connect, and its addresses once resolved; no server after close.
+    // The server of the last connect; none after close.
     std::optional<server_address> server;
-    std::vector<tcp::endpoint> endpoints;
     // Lost: the connection failed (or the last connect did) and has not answered since.
     bool lost = false;
     clock::time_point next_attempt;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 #include <wx/datetime.h>
-#include <wx/mstream.h>
+#include <wx/stream.h>
 
 struct FrameIndex::laid_out {
     std::string document;
@@ -16,6 +16,22 @@ struct FrameIndex::laid_out {
 };
 
 namespace {
+
+// The XML writer's output straight into a string. wxMemoryOutputStream grows its buffer by
+// exactly each small write, which copies the whole document again and again where realloc
+// cannot grow in place.
+class string_output_stream : public wxOutputStream {
+public:
+    explicit string_output_stream(std::string& text) : text(text) {}
+
+private:
+    size_t OnSysWrite(const void* buffer, size_t size) override {
+        text.append(static_cast<const char*>(buffer), size);
+        return size;
+    }
+
+    std::string& text;
+};
 
 // "%f" with six decimals and always a full stop, whatever numeric locale is in force.
 wxString fixed_six(double value) {
@@ -119,10 +135,10 @@ bool FrameIndex::write_records(bool every_record) {
 
 FrameIndex::laid_out FrameIndex::lay_out() const {
     laid_out text;
-    wxMemoryOutputStream stream;
-    unsaved.Save(stream, 2);
-    text.document.resize(static_cast<size_t>(stream.GetLength()));
-    stream.CopyTo(text.document.data(), text.document.size());
+    {
+        string_output_stream stream(text.document);
+        unsaved.Save(stream, 2);
+    }
     if (unsaved_count == 0) {
         // "<section/>": nothing to split, nothing can follow.
         text.head = text.document.size();
