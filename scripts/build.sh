@@ -10,11 +10,12 @@ targets=(all)
 case "$config" in
   release) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   asan)
-    args=(-DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=address -DKESTREL_BENCH=OFF)
+    args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DKESTREL_SANITIZE=address
+          -DKESTREL_BENCH=OFF)
     targets=(kestrel_tests)
     ;;
   tsan)
-    # Line tables are all a report needs, and -O1 is as good for finding races as -O2.
+    # Line tables (-g1) are all a sanitizer's report needs; -O1 finds races as well as -O2.
     args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
           -DKESTREL_SANITIZE=thread -DKESTREL_BENCH=OFF)
     targets=(kestrel_tests)

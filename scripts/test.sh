@@ -32,8 +32,9 @@ status=0
 passed=0
 failed=0
 # Runs one ctest pass and adds its counts to the totals printed at the end.
-# Tests that need a display start an X server of their own, so they run side by side: most of
-# their time is spent waiting for cameras and servers, not computing.
+# Tests that need a display start an X server of their own, so they run side by side, more of
+# them than there are processors: most of their time is spent waiting for cameras and servers
+# that send in real time, not computing.
 run_ctest() {
   local log
   log=$(mktemp)
@@ -52,11 +53,12 @@ run_ctest() {
   rm -f "$log"
 }
 
-run_ctest --test-dir build/release -j3
+cores=$(nproc)
+run_ctest --test-dir build/release -j$((2 * cores + 1))
 end_stage "tests release"
-run_ctest --test-dir build/asan -j2
+run_ctest --test-dir build/asan -j$((2 * cores))
 end_stage "tests asan"
-run_ctest --test-dir build/tsan -L threads -j2
+run_ctest --test-dir build/tsan -L threads -j$((2 * cores))
 end_stage "tests tsan"
 # libFuzzer adds what it finds to its corpus folder: give it a copy of the seeds.
 corpus=$(mktemp -d)
