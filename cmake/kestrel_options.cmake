@@ -1,5 +1,10 @@
 # Warnings and sanitizer flags shared by every target of the project.
 add_compile_options(-Wall -Wextra)
+# gold, which comes with binutils, links the programs about three times as fast as the default
+# linker: there are some fifty of them in each build.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  add_link_options(-fuse-ld=gold)
+endif()
 
 if(KESTREL_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -49,6 +49,9 @@ function(kestrel_use_precompiled_headers dir host)
     endif()
     target_include_directories(${target} SYSTEM PRIVATE ${OpenCV_INCLUDE_DIRS})
     target_precompile_headers(${target} REUSE_FROM ${host})
+    # A header the compiler cannot use (a definition or flag that differs from its host's) would
+    # only slow the build down, silently: make it an error instead.
+    target_compile_options(${target} PRIVATE -Werror=invalid-pch)
   endforeach()
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
   foreach(subdir ${subdirs})
