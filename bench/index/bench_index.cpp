@@ -6,6 +6,7 @@
 // records saved.
 
 #include "recording/frame_index.h"
+#include "tests/support/scratch_folder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,24 +26,6 @@ using clock_type = std::chrono::steady_clock;
 
 constexpr int batch = 750;
 constexpr int samples = 15;
-
-class scratch_folder {
-public:
-    scratch_folder() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-bench-index-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::exit(2);
-        root = pattern;
-    }
-    ~scratch_folder() {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    const std::string& path() const { return root; }
-
-private:
-    std::string root;
-};
 
 long resident_kib() {
     std::ifstream status("/proc/self/statm");
@@ -102,7 +85,7 @@ int main() {
     const wxInitializer toolkit;
     if (!toolkit.IsOk())
         return 2;
-    const scratch_folder folder;
+    const test_support::scratch_folder folder("kestrel-bench-index");
     const long memory_before = resident_kib();
     trip short_trip(folder.path() + "/short.idx", 10000);
     trip long_trip(folder.path() + "/long.idx", 500000);

@@ -10,6 +10,7 @@
 #include "recording/trip_catalogue.h"
 #include "recording/trip_index.h"
 #include "tests/support/child_process.h"
+#include "tests/support/scratch_folder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,24 +32,6 @@ constexpr double spacing = 5.0; // metres between records: 100 km a trip
 constexpr double line_start = 100000.0;
 // Up and down the line, on track 1 and 2, on two sets of metres.
 constexpr int kinds = 8;
-
-class scratch_folder {
-public:
-    scratch_folder() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-bench-place-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::exit(2);
-        root = pattern;
-    }
-    ~scratch_folder() {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    const std::string& path() const { return root; }
-
-private:
-    std::string root;
-};
 
 double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
@@ -103,7 +86,7 @@ std::string trip_name(int number) {
 
 int main() {
     const wxInitializer toolkit;
-    scratch_folder archive;
+    test_support::scratch_folder archive("kestrel-bench-place");
     const fs::path root = archive.path();
 
     const auto written = clock_type::now();

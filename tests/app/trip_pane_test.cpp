@@ -34,15 +34,6 @@ using test_support::pump_events_until;
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-// How long the GUI may leave a tick unanswered; a sanitizer build runs several times slower.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr auto answer_bound = 600ms;
-#else
-constexpr auto answer_bound = 200ms;
-#endif
-
 const cv::Size picture_size(320, 240);
 // 2026-01-02 10:00:00 UTC: the runs' clock.
 constexpr int64_t run_start = 1767348000;
@@ -99,24 +90,6 @@ std::vector<trip_frame> run_frames(int count, double first_abs, double step, int
         frames.push_back({first_abs + step * i, start + i / per_second});
     return frames;
 }
-
-// Ticks on the GUI thread every 20 ms and keeps the longest wait between two ticks.
-class gui_probe : public wxTimer {
-public:
-    void Notify() override {
-        const auto now = clock_type::now();
-        if (last_tick != clock_type::time_point())
-            gap = std::max(gap, now - last_tick);
-        last_tick = now;
-    }
-    std::chrono::milliseconds longest_gap() const {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(gap);
-    }
-
-private:
-    clock_type::time_point last_tick;
-    clock_type::duration gap{};
-};
 
 bool idle(const trip_browser& browser) {
     return pump_events_until([&] { return !browser.busy(); }, 60s);
@@ -251,14 +224,14 @@ TEST_F(trip_pane, a_trip_of_100000_records_opens_while_the_gui_keeps_ticking) {
     // Ticking from when the pane stands: its list (the catalogue reading that index) and the
     // trip's opening both come while the probe runs.
     trip_browser& browser = open_browser();
-    gui_probe probe;
+    test_support::gui_tick_probe probe;
     probe.Start(20);
     ASSERT_TRUE(idle(browser));
     ASSERT_EQ(browser.trips().size(), 1u) << browser.note();
     EXPECT_EQ(browser.trips()[0].frames, static_cast<size_t>(records));
     open(browser, trip);
     probe.Stop();
-    EXPECT_LT(probe.longest_gap(), answer_bound);
+    EXPECT_LT(probe.longest_gap(), test_support::gui_answer_bound);
     EXPECT_EQ(browser.index().records().size(), static_cast<size_t>(records));
     EXPECT_FALSE(browser.picture().shown().empty()) << browser.note();
     press(browser, WXK_END);

@@ -21,59 +21,35 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-// How long the GUI may leave a click unanswered. A sanitizer build runs every thread several
-// times slower on the same cores, so it gets more; a GUI thread waiting for a camera would still
-// miss either by seconds.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr auto answer_bound = 600ms;
-#else
-constexpr auto answer_bound = 200ms;
-#endif
+using test_support::gui_answer_bound;
 
 const wxString boiler = wxString::FromUTF8("Котел");
 const wxString diesel = wxString::FromUTF8("Дизель");
 
-// Ticks on the GUI thread every 20 ms and remembers the longest wait between two ticks: how long
-// a menu click could have gone unanswered. It also watches the live camera's frame count.
-class gui_probe : public wxTimer {
+// The GUI probe that also watches the live camera's frame count.
+class gui_probe : public test_support::gui_tick_probe {
 public:
     void watch(const camera_screen* screen) { live = screen; }
-    std::chrono::milliseconds longest_gap() const { return as_ms(gap); }
-    // When the longest gap ended, from `origin`: for the failure message.
-    std::chrono::milliseconds longest_gap_ended(clock_type::time_point origin) const {
-        return as_ms(gap_ended - origin);
+    std::chrono::milliseconds longest_without_frame() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(frameless);
     }
-    std::chrono::milliseconds longest_without_frame() const { return as_ms(frameless); }
 
-    void Notify() override {
-        const auto now = clock_type::now();
-        if (last_tick != clock_type::time_point() && now - last_tick > gap) {
-            gap = now - last_tick;
-            gap_ended = now;
-        }
-        last_tick = now;
+private:
+    void on_tick(clock::time_point now) override {
         if (live == nullptr || live->received_count() == 0)
             return;
         if (live->received_count() != frames_seen) {
             frames_seen = live->received_count();
             last_frame = now;
-        } else if (last_frame != clock_type::time_point()) {
+        } else if (last_frame != clock::time_point()) {
             frameless = std::max(frameless, now - last_frame);
         }
     }
 
-private:
-    static std::chrono::milliseconds as_ms(clock_type::duration span) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(span);
-    }
-
     const camera_screen* live = nullptr;
-    clock_type::time_point last_tick;
-    clock_type::duration gap{};
-    clock_type::time_point gap_ended;
     int32_t frames_seen = 0;
-    clock_type::time_point last_frame;
-    clock_type::duration frameless{};
+    clock::time_point last_frame;
+    clock::duration frameless{};
 };
 
 std::chrono::milliseconds time_to_close(camera_screen* screen) {
@@ -140,7 +116,7 @@ TEST_P(dead_camera, gui_answers_other_camera_records_without_a_gap_and_panes_clo
     const auto opening = clock_type::now();
     camera_screen* live = open_screen(frames[0], settings.get(), boiler);
     camera_screen* dead = open_screen(frames[1], settings.get(), diesel);
-    EXPECT_LT(clock_type::now() - opening, answer_bound) << "both panes appear without waiting";
+    EXPECT_LT(clock_type::now() - opening, gui_answer_bound) << "both panes appear without waiting";
     probe.watch(live);
 
     // Long enough for a silent camera's first opening to time out and the next one to start;
@@ -149,7 +125,7 @@ TEST_P(dead_camera, gui_answers_other_camera_records_without_a_gap_and_panes_clo
         << "attempts: " << stand_in.connections();
     test_support::pump_events_for(1s);
     probe.Stop();
-    EXPECT_LT(probe.longest_gap(), answer_bound)
+    EXPECT_LT(probe.longest_gap(), gui_answer_bound)
         << "the GUI thread was held up until " << probe.longest_gap_ended(opening).count()
         << " ms after the panes opened";
     EXPECT_LT(probe.longest_without_frame(), 1s) << "the live camera stalled";

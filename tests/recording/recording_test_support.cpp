@@ -13,26 +13,6 @@
 
 namespace fs = std::filesystem;
 
-scratch_folder::scratch_folder() {
-    std::string pattern = (fs::temp_directory_path() / "kestrel-recording-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a scratch folder");
-    root = pattern;
-}
-
-scratch_folder::~scratch_folder() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-}
-
-std::vector<std::string> scratch_folder::entries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string read_file_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

@@ -3,6 +3,7 @@
 // ffprobe, ffmpeg) to check the files independently, and camera-like pictures.
 
 #include "media/video_frame.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/test_media.h"
 
 #include <map>
@@ -18,21 +19,11 @@ media::video_frame camera_like_frame(int width, int height, int seed);
 // The picture in RGB, as a file that holds it exactly decodes.
 cv::Mat rgb_of(const media::video_frame& frame);
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class scratch_folder {
+// A scratch folder that also gives its path as the toolkit's string.
+class scratch_folder : public test_support::scratch_folder {
 public:
-    scratch_folder();
-    ~scratch_folder();
-    scratch_folder(const scratch_folder&) = delete;
-    scratch_folder& operator=(const scratch_folder&) = delete;
-
-    const std::string& path() const { return root; }
-    wxString wx_path() const { return wxString::FromUTF8(root); }
-    // Names of the entries directly in `folder` (UTF-8), sorted.
-    static std::vector<std::string> entries(const std::string& folder);
-
-private:
-    std::string root;
+    scratch_folder() : test_support::scratch_folder("kestrel-recording") {}
+    wxString wx_path() const { return wxString::FromUTF8(path()); }
 };
 
 // The whole file as bytes; empty when it cannot be read.

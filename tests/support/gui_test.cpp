@@ -89,6 +89,24 @@ void destroy_window(wxWindow* window) {
     });
 }
 
+std::chrono::milliseconds gui_tick_probe::longest_gap() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(gap);
+}
+
+std::chrono::milliseconds gui_tick_probe::longest_gap_ended(clock::time_point origin) const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(gap_ended - origin);
+}
+
+void gui_tick_probe::Notify() {
+    const auto now = clock::now();
+    if (last_tick != clock::time_point() && now - last_tick > gap) {
+        gap = now - last_tick;
+        gap_ended = now;
+    }
+    last_tick = now;
+    on_tick(now);
+}
+
 message_box_catcher::message_box_catcher(int code) : return_code(code) {
     Register();
 }

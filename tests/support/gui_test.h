@@ -28,6 +28,7 @@
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/string.h>
+#include <wx/timer.h>
 
 class wxWindow;
 
@@ -48,6 +49,36 @@ void pump_pending_events();
 
 // Destroys a window and pumps until the toolkit has really deleted it.
 void destroy_window(wxWindow* window);
+
+// How long the GUI thread may leave a timer tick or a click unanswered. A sanitizer build runs
+// every thread several times slower on the same cores, so it gets more; a GUI thread waiting for
+// a camera or a disk would still miss either by seconds.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+inline constexpr std::chrono::milliseconds gui_answer_bound{600};
+#else
+inline constexpr std::chrono::milliseconds gui_answer_bound{200};
+#endif
+
+// Started with Start(20), ticks on the GUI thread and keeps the longest wait between two ticks:
+// how long a click could have gone unanswered. A subclass watches more at each tick.
+class gui_tick_probe : public wxTimer {
+public:
+    using clock = std::chrono::steady_clock;
+
+    std::chrono::milliseconds longest_gap() const;
+    // When the longest gap ended, from `origin`: for a failure message.
+    std::chrono::milliseconds longest_gap_ended(clock::time_point origin) const;
+
+    void Notify() final;
+
+protected:
+    virtual void on_tick(clock::time_point) {}
+
+private:
+    clock::time_point last_tick;
+    clock::duration gap{};
+    clock::time_point gap_ended;
+};
 
 // One modal dialog the catcher ended.
 struct caught_dialog {

@@ -4,6 +4,7 @@
 
 #include "media/stream_reader.h"
 #include "tests/camera/pipeline_fixtures.h"
+#include "tests/support/scratch_folder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -15,24 +16,10 @@
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using test_support::run_command;
+using test_support::scratch_folder;
 using test_support::shell_quoted;
 
 namespace {
-
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class scratch_folder {
-public:
-    scratch_folder()
-        : path(fs::temp_directory_path() / ("kestrel-replay-test-" + std::to_string(::getpid()))) {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~scratch_folder() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-
-private:
-    fs::path path;
-};
 
 // About `seconds` of the camera's H.264 as an elementary stream, as the README tells how.
 // ffmpeg now and then gives up on a stream it joined at a bad moment; it is asked again.
@@ -81,7 +68,7 @@ bool same_picture(const cv::Mat& first, const cv::Mat& second) {
 } // namespace
 
 TEST(testcam_replay, serves_the_recording_in_a_loop_unchanged_with_time_that_only_rises) {
-    scratch_folder folder;
+    const scratch_folder folder("kestrel-replay-test");
     const std::string recording = folder.file("track.h264");
     {
         test_camera live({"--size", "320x240", "--fps", "25"});
@@ -123,7 +110,7 @@ TEST(testcam_replay, serves_the_recording_in_a_loop_unchanged_with_time_that_onl
 }
 
 TEST(testcam_replay, a_file_it_cannot_serve_ends_the_camera_with_a_message_naming_it) {
-    scratch_folder folder;
+    const scratch_folder folder("kestrel-replay-test");
     const std::string tool = test_support::tool_path("testcam/kestrel-testcam");
     const std::string not_video = folder.file("notes.h264");
     run_command("printf 'not a video' > " + shell_quoted(not_video));
