@@ -58,8 +58,7 @@ log_viewer::log_viewer(wxWindow* parent, const wxFileName& file_name)
 }
 
 log_viewer::~log_viewer() {
-    if (!current_line.empty())
-        write_to_file(current_line);
+    write_to_file(pending_fragment + current_line);
 }
 
 void log_viewer::take_character(wchar_t ch) {
@@ -72,7 +71,6 @@ void log_viewer::take_character(wchar_t ch) {
 void log_viewer::complete_line() {
     const wxString line = current_line;
     current_line.clear();
-    write_to_file(line + "\n");
 
     if (pending_fragment.empty())
         fragment_is_row = is_row_start(line);
@@ -85,11 +83,14 @@ void log_viewer::complete_line() {
         return;
     const wxString fragment = pending_fragment;
     pending_fragment.clear();
+    // A row reaches the file in one write, so whoever reads the journal while it grows (or
+    // after a power cut) never finds half a row.
+    write_to_file(fragment);
     show_fragment(fragment);
 }
 
 void log_viewer::write_to_file(const wxString& text) {
-    if (!log_stream.is_open())
+    if (text.empty() || !log_stream.is_open())
         return;
     log_stream << platform::to_narrow(text);
     log_stream.flush();

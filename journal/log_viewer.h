@@ -1,7 +1,7 @@
 #pragma once
 // The journal pane: an HTML view of the run's journal that also writes the journal file.
-// While it exists, std::wcout and std::wcerr end here; every completed line goes to the file
-// (flushed at once) and, a whole row at a time, into the pane.
+// While it exists, std::wcout and std::wcerr end here; completed lines go, a whole row at a
+// time, to the file (flushed at once) and into the pane.
 
 #include "journal/ui_redirector_cerr.h"
 #include "journal/ui_redirector_cout.h"

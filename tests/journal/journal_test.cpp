@@ -140,6 +140,26 @@ TEST_F(journal_test, characters_outside_the_narrow_range_reach_the_file_as_utf8)
     EXPECT_NE(file_text().find("after"), std::string::npos);
 }
 
+TEST(journal_streams, a_reader_never_finds_half_a_row_and_closing_loses_none) {
+    test_support::temporary_home home;
+    auto* const frame = new wxFrame(nullptr, wxID_ANY, "journal");
+    new log_viewer(frame, wxFileName(wxString::FromUTF8(home.path()), "j.html"));
+    const std::string file = home.path() + "/j.html";
+    const std::string head = "<html>\n<table>\n<tbody>\n";
+    ASSERT_EQ(test_support::read_file_bytes(file), head);
+
+    // Another writer's row arriving line by line, as a slow stream would deliver it.
+    std::wcout << L"<tr>" << std::endl << L"<td>05.12.2026 10:00:00</td>" << std::endl;
+    EXPECT_EQ(test_support::read_file_bytes(file), head);
+    std::wcout << L"<td>whole</td>" << std::endl << L"</tr>" << std::endl;
+    const std::string row = "<tr>\n<td>05.12.2026 10:00:00</td>\n<td>whole</td>\n</tr>\n";
+    EXPECT_EQ(test_support::read_file_bytes(file), head + row);
+
+    std::wcout << L"<tr>" << std::endl << L"<td>cut short";
+    test_support::destroy_window(frame);
+    EXPECT_EQ(test_support::read_file_bytes(file), head + row + "<tr>\n<td>cut short");
+}
+
 TEST(journal_streams, a_closed_pane_gives_the_streams_their_buffers_back) {
     test_support::temporary_home home;
     std::wstreambuf* const cout_before = std::wcout.rdbuf();
