@@ -85,8 +85,8 @@ measurement run_ffmpeg(const std::string& url, const std::string& folder) {
     const std::string output = folder + "/reference.avi";
     measurement result;
     bench_support::with_ffmpeg_retries([&] {
-        ffmpeg_run run(bench_support::ffmpeg_mjpeg(url, run_length, output),
-                       folder + "/ffmpeg.log");
+        ffmpeg_run run(bench_support::ffmpeg_mjpeg(url, run_length, output), folder + "/ffmpeg.log",
+                       run_length);
         result = {run.finish(), count_video_frames(output)};
     });
     return result;
@@ -169,10 +169,10 @@ void record_side_by_side(const std::string& url, const std::string& folder) {
     fs::create_directories(folder);
     auto copy_arguments = bench_support::ffmpeg_reading(url, quality_run_length + 4s);
     copy_arguments.insert(copy_arguments.end(), {"-c:v", "copy", "-y", folder + "/source.mkv"});
-    ffmpeg_run copier(copy_arguments, folder + "/copier.log");
+    ffmpeg_run copier(copy_arguments, folder + "/copier.log", quality_run_length + 4s);
     bench_support::run_event_loop_for(1s);
     ffmpeg_run encoder(bench_support::ffmpeg_mjpeg(url, quality_run_length, folder + "/ffmpeg.avi"),
-                       folder + "/encoder.log");
+                       folder + "/encoder.log", quality_run_length);
     run_recorder(url, folder + "/recorder", false, quality_run_length);
     encoder.finish();
     copier.finish();

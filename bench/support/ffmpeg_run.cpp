@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 
 extern char** environ;
 
@@ -44,19 +45,25 @@ pid_t spawn_with_errors_to(std::vector<std::string> arguments, const std::string
 
 } // namespace
 
-ffmpeg_run::ffmpeg_run(const std::vector<std::string>& arguments, std::string error_log)
-    : error_log(std::move(error_log)) {
+ffmpeg_run::ffmpeg_run(const std::vector<std::string>& arguments, std::string error_log,
+                       std::chrono::seconds length)
+    : error_log(std::move(error_log)),
+      deadline(std::chrono::steady_clock::now() + length + std::chrono::minutes(1)) {
     std::vector<std::string> command{"ffmpeg"};
     command.insert(command.end(), arguments.begin(), arguments.end());
     pid = spawn_with_errors_to(command, this->error_log);
 }
 
 ffmpeg_run::~ffmpeg_run() {
-    if (pid <= 0)
-        return;
+    if (pid > 0)
+        end_now();
+}
+
+void ffmpeg_run::end_now() {
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
+    pid = -1;
 }
 
 double ffmpeg_run::finish() {
@@ -64,10 +71,14 @@ double ffmpeg_run::finish() {
         throw ffmpeg_failed("ffmpeg could not be started", false);
     int status = 0;
     rusage usage{};
-    pid_t ended = -1;
-    do
-        ended = wait4(pid, &status, 0, &usage);
-    while (ended < 0 && errno == EINTR);
+    pid_t ended = 0;
+    while ((ended = wait4(pid, &status, WNOHANG, &usage)) == 0 || (ended < 0 && errno == EINTR)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            end_now();
+            throw ffmpeg_failed("ffmpeg was given up: the stream stopped coming", true);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     pid = -1;
     if (ended < 0)
         throw ffmpeg_failed("ffmpeg was lost", false);

@@ -25,24 +25,31 @@ public:
 class ffmpeg_run {
 public:
     // Starts ffmpeg with the arguments after the program name; its error output goes to
-    // `error_log` (overwritten).
-    ffmpeg_run(const std::vector<std::string>& arguments, std::string error_log);
+    // `error_log` (overwritten). `length` is how long the run is meant to take: a minute past
+    // it, the run is given up.
+    ffmpeg_run(const std::vector<std::string>& arguments, std::string error_log,
+               std::chrono::seconds length);
     // A run still going is ended and reaped.
     ~ffmpeg_run();
     ffmpeg_run(const ffmpeg_run&) = delete;
     ffmpeg_run& operator=(const ffmpeg_run&) = delete;
 
     // Waits for the end and returns the processor seconds (user + system) ffmpeg used; throws
-    // ffmpeg_failed, with ffmpeg's last words, when it could not start or did not succeed.
+    // ffmpeg_failed, with ffmpeg's last words, when it could not start or did not succeed, and
+    // as a joining failure when it was given up.
     double finish();
 
 private:
+    void end_now();
+
     std::string error_log;
+    std::chrono::steady_clock::time_point deadline;
     pid_t pid = -1;
 };
 
 // ffmpeg's arguments to read an RTSP camera over TCP for `length`, without sound, giving up
-// after 10 s without an answer.
+// after 10 s without an answer (a camera that sends only its RTCP reports keeps it waiting:
+// that is what the run's own limit is for).
 std::vector<std::string> ffmpeg_reading(const std::string& url, std::chrono::seconds length);
 
 // The same, every picture decoded and encoded once as MJPEG at quantiser 3 into `output` (AVI):
