@@ -64,7 +64,8 @@ private:
 
     // The last chunk is torn when its header declares more bytes than the file still holds.
     bool torn(const AVPacket& packet) const {
-        return packet.pos >= 8 && declared_size(packet) != static_cast<uint64_t>(packet.size);
+        return (packet.flags & AV_PKT_FLAG_CORRUPT) != 0 ||
+               (packet.pos >= 8 && declared_size(packet) != static_cast<uint64_t>(packet.size));
     }
 
     uint64_t declared_size(const AVPacket& packet) const {
