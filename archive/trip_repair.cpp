@@ -172,6 +172,8 @@ std::string trip_repair_report::row() const {
         text << ", добавлено записей индекса " << records_added;
     if (files_removed > 0)
         text << ", удалено файлов без кадров " << files_removed;
+    if (files_set_aside > 0)
+        text << ", нечитаемых файлов отложено (.damaged) " << files_set_aside;
     return text.str();
 }
 
@@ -196,6 +198,7 @@ trip_repair_report repair_trip(const fs::path& trip_folder, const keep_going& go
         using outcome = media::avi_repair_result::outcome;
         report.files_finished += result.what == outcome::rewritten ? 1 : 0;
         report.files_removed += result.what == outcome::no_frames ? 1 : 0;
+        report.files_set_aside += result.what == outcome::set_aside ? 1 : 0;
         report.files_left +=
             result.what == outcome::no_room || result.what == outcome::failed ? 1 : 0;
         report.no_room = report.no_room || result.what == outcome::no_room;

@@ -262,7 +262,7 @@ TEST_F(power_cut, costs_at_most_three_seconds_and_the_next_start_repairs_the_tri
         for (const auto& [file, count] : frames)
             if (std::none_of(index.begin(), index.end(),
                              [&](const record& r) { return r.file == file; }))
-                after_last += count;
+                after_last += std::max(0L, count);
         const double last_frame_at = static_cast<double>(time_of(last->time)) + after_last / 25.0;
         // The index keeps whole seconds: this overstates the loss by up to a second.
         const double lost =

@@ -111,6 +111,25 @@ TEST(TripRepair, ATornLastFrameAndRecordsPastTheDataGoAndTheFileIsFinished) {
     EXPECT_EQ(contents_of(trip), before);
 }
 
+TEST(TripRepair, FilesWhoseHeaderNeverReachedTheDiskGoOrAreSetAside) {
+    scratch_folder root;
+    const fs::path trip = trip_cut_after(root, 5);
+    // Made just before the cut: its name reached the disk, its bytes did not (zeros), or only
+    // some bytes that are no AVI.
+    std::ofstream(trip / "zeros.avi", std::ios::binary) << std::string(8192, '\0');
+    std::ofstream(trip / "junk.avi", std::ios::binary) << "not a video";
+    const auto reports = archive::repair_cut_trips(root.path());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].complete()) << reports[0].row();
+    EXPECT_EQ(reports[0].files_removed, 1u);
+    EXPECT_EQ(reports[0].files_set_aside, 1u);
+    EXPECT_EQ(reports[0].frames, 5u);
+    EXPECT_FALSE(fs::exists(trip / "zeros.avi"));
+    EXPECT_FALSE(fs::exists(trip / "junk.avi"));
+    EXPECT_EQ(read_file_text((trip / "junk.avi.damaged").string()), "not a video");
+    expect_index_matches_files(trip);
+}
+
 TEST(TripRepair, TripsNotCutAreLeftAlone) {
     scratch_folder root;
     auto writer =
