@@ -1,11 +1,11 @@
 #include "archive/trip_repair.h"
 
+#include "archive/trip_catalogue.h"
+#include "archive/trip_index.h"
 #include "media/avi_repair.h"
 #include "platform/durable_file.h"
-#include "recording/csv_line.h"
-#include "recording/route_log.h"
-#include "recording/trip_catalogue.h"
-#include "recording/trip_index.h"
+#include "trip_format/csv_line.h"
+#include "trip_format/trip_files.h"
 #include "trip_format/trip_write_mark.h"
 
 #include <algorithm>
@@ -22,8 +22,6 @@ namespace archive {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* index_name = "data.idx";
 
 // What one record of data.idx says, as the file has it.
 struct record_text {
@@ -115,7 +113,7 @@ long long number_or(const std::string& text, long long otherwise) {
 
 // route.csv without the lines past the last frame the index lists, nor a line cut short.
 void trim_route(const fs::path& folder, long long last_frame) {
-    const fs::path path = folder / route_log::file_name;
+    const fs::path path = folder / trip_files::route;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return;
@@ -184,7 +182,7 @@ trip_repair_report repair_trip(const fs::path& trip_folder, const keep_going& go
         return report;
     report.folder = trip_folder;
 
-    const trip_index index = trip_index::read(trip_folder / index_name);
+    const trip_index index = trip_index::read(trip_folder / trip_files::index);
     std::map<std::string, std::size_t> frames_held;
     for (const std::string& name : videos_in_order(trip_folder, index)) {
         if (go_on && !go_on()) {
@@ -247,7 +245,8 @@ trip_repair_report repair_trip(const fs::path& trip_folder, const keep_going& go
     const bool changed = report.records_dropped > 0 || report.records_added > 0 ||
                          index.missing() || !index.problem().empty();
     if (changed)
-        report.index_saved = platform::replace_file(trip_folder / index_name, index_document(kept));
+        report.index_saved =
+            platform::replace_file(trip_folder / trip_files::index, index_document(kept));
     if (report.index_saved) {
         trim_route(trip_folder, kept.empty() ? -1 : number_or(kept.back().frame, 0));
         if (report.complete())
