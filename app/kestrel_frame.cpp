@@ -34,6 +34,8 @@
 
 const char kestrel_version[] = KESTREL_VERSION;
 
+using platform::utf8;
+
 namespace {
 
 constexpr int journal_pane_height = 200;
@@ -42,10 +44,6 @@ const wxSize trip_browser_min_size(480, 360);
 constexpr int camera_pane_gap = 20;
 constexpr int status_refresh_ms = 1000;
 constexpr int status_sensor_width = 200;
-
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
 
 // home/Meridian5/<leaf>/
 wxFileName user_folder(const char* leaf) {

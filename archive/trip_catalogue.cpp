@@ -5,17 +5,16 @@
 #include "archive/sqlite_transaction.h"
 #include "archive/trip_index.h"
 #include "archive/trip_route.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 #include "trip_format/trip_marks.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <map>
 #include <sqlite3.h>
-#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -101,20 +100,6 @@ trip_pass pass_of(const sqlite_statement& row, int first) {
     return pass;
 }
 
-// "YYYY.MM.DD HH.MM.SS": digits where the pattern has '9'.
-bool date_time_at_start(const std::string& name) {
-    // Nothing the keeper's thread reads may be destroyed at exit while it still runs.
-    constexpr std::string_view pattern = "9999.99.99 99.99.99";
-    if (name.size() < pattern.size())
-        return false;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
-        if (pattern[i] == '9' ? !digit : name[i] != pattern[i])
-            return false;
-    }
-    return true;
-}
-
 int64_t local_seconds(std::tm fields) {
     fields.tm_isdst = -1;
     return static_cast<int64_t>(std::mktime(&fields));
@@ -125,15 +110,6 @@ int64_t started_seconds(const std::string& started) {
     std::tm fields{};
     if (strptime(started.c_str(), "%Y.%m.%d %H:%M:%S", &fields) == nullptr)
         return 0;
-    return local_seconds(fields);
-}
-
-// A record's time as the index writes it: the date-and-time form of the C locale.
-std::optional<int64_t> record_seconds(const std::string& text) {
-    std::tm fields{};
-    const char* const end = strptime(text.c_str(), "%a %b %d %H:%M:%S %Y", &fields);
-    if (end == nullptr || *end != '\0')
-        return std::nullopt;
     return local_seconds(fields);
 }
 
@@ -153,14 +129,6 @@ std::string stamp_of(const fs::path& folder) {
     return stamp;
 }
 
-bool without_fix(const index_record& record) {
-    return record.abs == 0.0 && record.km == 0 && record.m == 0.0;
-}
-
-double place_of(const index_record& record) {
-    return record.km * 1000.0 + record.m;
-}
-
 // The folder names of trips directly under root, with their camera and start.
 struct folder_name_parts {
     std::string camera;
@@ -174,8 +142,8 @@ std::map<std::string, folder_name_parts> trip_folders(const fs::path& root) {
         std::error_code type_error;
         folder_name_parts parsed;
         if (entry->is_directory(type_error) &&
-            trip_catalogue::parse_folder_name(entry->path().filename().string(), parsed.camera,
-                                              parsed.started))
+            parse_trip_folder_name(entry->path().filename().string(), parsed.camera,
+                                   parsed.started))
             folders.emplace(entry->path().filename().string(), parsed);
     }
     return folders;
@@ -316,7 +284,7 @@ bool trip_catalogue::add_trip(const fs::path& folder) {
 
 bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name) {
     trip_summary trip;
-    if (!parse_folder_name(name, trip.camera, trip.started))
+    if (!parse_trip_folder_name(name, trip.camera, trip.started))
         return false;
     // Taken before reading: a file that changes meanwhile leaves the entry stale.
     const std::string stamp = stamp_of(folder);
@@ -338,8 +306,8 @@ bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name)
         trip.last_m = last.m;
         trip.first_abs = first.abs;
         trip.last_abs = last.abs;
-        trip.start_time = record_seconds(first.time_text).value_or(trip.start_time);
-        trip.end_time = std::max(trip.start_time, record_seconds(last.time_text).value_or(0));
+        trip.start_time = record_time_seconds(first.time_text).value_or(trip.start_time);
+        trip.end_time = std::max(trip.start_time, record_time_seconds(last.time_text).value_or(0));
     }
     try {
         sqlite_transaction transaction(*db);
@@ -391,12 +359,12 @@ bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name)
             insert_waypoint.bind(1, id)
                 .bind(2, static_cast<int64_t>(position))
                 .bind(3, record.abs)
-                .bind(4, place_of(record))
+                .bind(4, record.place())
                 .bind(5, static_cast<int64_t>(record.offset))
                 .run();
         };
         for (size_t i = 0; i < index.records().size(); i += waypoint_step)
-            if (!without_fix(index.records()[i]))
+            if (!index.records()[i].without_fix())
                 add_waypoint(i);
         for (const trip_pass& pass : passes) {
             add_waypoint(pass.first_record);
@@ -463,7 +431,7 @@ std::optional<trip_summary> trip_catalogue::paired_trip(const fs::path& folder) 
 
 std::vector<pass_at_place> trip_catalogue::passes_at(const track_place& place, double within,
                                                      bool with_nearest_frames) const {
-    const double centre = place.absolute ? place.abs : place.km * 1000.0 + place.m;
+    const double centre = place.along();
     const std::string range = place.absolute ? "abs_low <= ?2 AND abs_high >= ?1"
                                              : "place_low <= ?2 AND place_high >= ?1";
     const std::map<int64_t, trip_summary>& known = trips_by_id();
@@ -510,9 +478,9 @@ const std::map<int64_t, trip_summary>& trip_catalogue::trips_by_id() const {
 }
 
 void trip_catalogue::find_nearest_frame(pass_at_place& row, const track_place& place) const {
-    const double wanted = place.absolute ? place.abs : place.km * 1000.0 + place.m;
+    const double wanted = place.along();
     const auto distance = [&](const index_record& record) {
-        return std::fabs((place.absolute ? record.abs : place_of(record)) - wanted);
+        return std::fabs((place.absolute ? record.abs : record.place()) - wanted);
     };
     std::vector<waypoint> points;
     {
@@ -555,7 +523,7 @@ void trip_catalogue::find_nearest_frame(pass_at_place& row, const track_place& p
         const size_t position = first_position + i;
         const index_record& record = part.records()[i];
         if (position < row.pass.first_record || position > row.pass.last_record ||
-            without_fix(record))
+            record.without_fix())
             continue;
         if (!best || distance(record) < distance(part.records()[*best]))
             best = i;
@@ -614,25 +582,4 @@ std::vector<trip_summary> trip_catalogue::list(const fs::path& write_path) {
     trip_catalogue catalogue(write_path);
     catalogue.sync();
     return catalogue.trips();
-}
-
-bool trip_catalogue::parse_folder_name(const std::string& name, std::string& camera,
-                                       std::string& started) {
-    constexpr size_t bracket = 19;
-    if (!date_time_at_start(name) || name.size() < bracket + 3 || name[bracket] != '[')
-        return false;
-    const size_t close = name.find(']', bracket + 1);
-    if (close == std::string::npos || close == bracket + 1)
-        return false;
-    const std::string rest = name.substr(close + 1);
-    // Nothing after the camera, or a number " (2)" given to a name already taken.
-    if (!rest.empty() && (rest.size() < 4 || rest.compare(0, 2, " (") != 0 || rest.back() != ')' ||
-                          !std::all_of(rest.begin() + 2, rest.end() - 1, [](char c) {
-                              return std::isdigit(static_cast<unsigned char>(c)) != 0;
-                          })))
-        return false;
-    camera = name.substr(bracket + 1, close - bracket - 1);
-    started = name.substr(0, 10) + " " + name.substr(11, 2) + ":" + name.substr(14, 2) + ":" +
-              name.substr(17, 2);
-    return true;
 }

@@ -117,9 +117,6 @@ public:
 
     // The trips of write_path as the catalogue has them after a sync (the trip pane's list).
     static std::vector<trip_summary> list(const std::filesystem::path& write_path);
-    // The camera and start of a trip folder's name; false for any other name.
-    static bool parse_folder_name(const std::string& name, std::string& camera,
-                                  std::string& started);
 
 private:
     void open_file();

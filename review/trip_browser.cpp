@@ -24,6 +24,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+using platform::utf8;
+
 namespace {
 
 // PgUp and PgDn move by this much travel.
@@ -33,14 +35,6 @@ constexpr double earlier_pass_reach = 25.0;
 // The shown place must rest this long before the earlier passes are looked up again.
 constexpr int earlier_lookup_delay_ms = 300;
 constexpr int fast_factor = 4;
-
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
-
-wxString utf8(const std::string& text) {
-    return wxString::FromUTF8(text.c_str());
-}
 
 wxString place_text(int32_t km, double m) {
     return wxString::Format("%d+%.0f", km, m);

@@ -184,14 +184,6 @@ TEST(playback_pace, frames_of_a_second_share_it_pauses_are_shortened_unknown_tim
     EXPECT_EQ(playback_timeline().record_at(10), 0u);
 }
 
-TEST(playback_pace, index_times_read_back_as_the_index_writes_them) {
-    const wxString written =
-        wxDateTime(static_cast<time_t>(run_start)).Format(wxDefaultDateTimeFormat);
-    EXPECT_EQ(loaded_trip::seconds_of(written.utf8_string()), run_start) << written;
-    EXPECT_EQ(loaded_trip::seconds_of(""), -1);
-    EXPECT_EQ(loaded_trip::seconds_of("вчера"), -1);
-}
-
 TEST_F(trip_pane, a_trip_of_100000_records_opens_while_the_gui_keeps_ticking) {
     constexpr int video_frames = 24;
     constexpr int records = 100000;
