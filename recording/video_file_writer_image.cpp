@@ -1,6 +1,5 @@
 #include "recording/video_file_writer_image.h"
 
-#include "journal/journal.h"
 #include "platform/text.h"
 
 video_file_writer_image::video_file_writer_image(const wxString& camera_name,
@@ -8,10 +7,7 @@ video_file_writer_image::video_file_writer_image(const wxString& camera_name,
     : camera_name(camera_name), name_template(name_template) {}
 
 bool video_file_writer_image::open(const wxString& write_path) {
-    if (!open_trip(target, index, write_path, camera_name))
-        return false;
-    log_info(wxString::Format(wxString::FromUTF8("Запись: %s"), target.GetPathWithSep()));
-    return true;
+    return open_trip(target, index, write_path, camera_name);
 }
 
 std::size_t video_file_writer_image::write(const media::video_frame& picture,
