@@ -119,9 +119,14 @@ wxEND_EVENT_TABLE()
     const int status_widths[] = {status_sensor_width, -1};
     SetStatusWidths(2, status_widths);
     write_start_rows();
-    // Trips a crash or a power cut left behind join the catalogue.
-    catalogue_keeper::instance().sync_later(
-        platform::native_path(read_text(*config, "write_path")));
+    // Trips a crash or a power cut left behind join the catalogue. Its failures come from the
+    // keeper's thread; the row is written on the GUI thread.
+    keeper = std::make_unique<catalogue_keeper>([this](const std::string& what) {
+        CallAfter([what] {
+            log_error(wxString::Format(utf8("Каталог поездок не обновлен: %s"), utf8(what)));
+        });
+    });
+    keeper->sync_later(platform::native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
     termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });
@@ -136,6 +141,7 @@ kestrel_frame::~kestrel_frame() {
     // Camera screens stop their threads as they go, and their capture threads use the
     // coordinate client: they go first, while the journal can still take their totals.
     close_camera_panes();
+    keeper.reset();
     dpp->stop();
     aui_manager.UnInit();
     {
@@ -275,8 +281,9 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
     camera_screen* screen = nullptr;
     try {
         screen = new camera_screen(this, &coord_client, config.get(), camera_name);
-        screen->when_trip_finished([](const wxString& trip_folder) {
-            catalogue_keeper::instance().add_later(platform::native_path(trip_folder));
+        screen->when_trip_finished([this](const wxString& trip_folder) {
+            if (keeper)
+                keeper->add_later(platform::native_path(trip_folder));
         });
         aui_manager.AddPane(
             screen,

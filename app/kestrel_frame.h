@@ -17,6 +17,7 @@
 #include <wx/timer.h>
 
 class camera_screen;
+class catalogue_keeper;
 class dpp_stop_handle;
 class log_viewer;
 class wxThreadEvent;
@@ -103,6 +104,9 @@ private:
     std::unique_ptr<platform::termination_signals> termination;
     wxTimer status_timer;
     disk_forecast forecast;
+    // Keeps the catalogue of write_path up to the trip folders; its thread ends with the
+    // window, once the trips of the camera panes are in.
+    std::unique_ptr<catalogue_keeper> keeper;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -309,72 +309,69 @@ bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name)
         trip.start_time = record_time_seconds(first.time_text).value_or(trip.start_time);
         trip.end_time = std::max(trip.start_time, record_time_seconds(last.time_text).value_or(0));
     }
-    try {
-        sqlite_transaction transaction(*db);
-        db->prepare("DELETE FROM trips WHERE name = ?").bind(1, name).run();
-        sqlite_statement insert_trip = db->prepare(
-            "INSERT INTO trips (name, camera, started, start_time, end_time, frames, files, "
-            "marks, first_km, first_m, last_km, last_m, first_abs, last_abs, problem, "
-            "index_missing, stamp) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        insert_trip.bind(1, name)
-            .bind(2, trip.camera)
-            .bind(3, trip.started)
-            .bind(4, trip.start_time)
-            .bind(5, trip.end_time)
-            .bind(6, static_cast<int64_t>(trip.frames))
-            .bind(7, static_cast<int64_t>(trip.files))
-            .bind(8, static_cast<int64_t>(trip.marks))
-            .bind(9, static_cast<int64_t>(trip.first_km))
-            .bind(10, trip.first_m)
-            .bind(11, static_cast<int64_t>(trip.last_km))
-            .bind(12, trip.last_m)
-            .bind(13, trip.first_abs)
-            .bind(14, trip.last_abs)
-            .bind(15, trip.problem)
-            .bind(16, static_cast<int64_t>(trip.index_missing))
-            .bind(17, stamp)
+    // A failure here is the catalogue's, not the trip's: the caller hears of it.
+    sqlite_transaction transaction(*db);
+    db->prepare("DELETE FROM trips WHERE name = ?").bind(1, name).run();
+    sqlite_statement insert_trip = db->prepare(
+        "INSERT INTO trips (name, camera, started, start_time, end_time, frames, files, "
+        "marks, first_km, first_m, last_km, last_m, first_abs, last_abs, problem, "
+        "index_missing, stamp) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    insert_trip.bind(1, name)
+        .bind(2, trip.camera)
+        .bind(3, trip.started)
+        .bind(4, trip.start_time)
+        .bind(5, trip.end_time)
+        .bind(6, static_cast<int64_t>(trip.frames))
+        .bind(7, static_cast<int64_t>(trip.files))
+        .bind(8, static_cast<int64_t>(trip.marks))
+        .bind(9, static_cast<int64_t>(trip.first_km))
+        .bind(10, trip.first_m)
+        .bind(11, static_cast<int64_t>(trip.last_km))
+        .bind(12, trip.last_m)
+        .bind(13, trip.first_abs)
+        .bind(14, trip.last_abs)
+        .bind(15, trip.problem)
+        .bind(16, static_cast<int64_t>(trip.index_missing))
+        .bind(17, stamp)
+        .run();
+    const int64_t id = sqlite3_last_insert_rowid(db->handle());
+    sqlite_statement insert_pass =
+        db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    for (const trip_pass& pass : passes)
+        insert_pass.bind(1, id)
+            .bind(2, static_cast<int64_t>(pass.number))
+            .bind(3, static_cast<int64_t>(pass.sense))
+            .bind(4, pass.dir)
+            .bind(5, pass.way)
+            .bind(6, static_cast<int64_t>(pass.first_record))
+            .bind(7, static_cast<int64_t>(pass.last_record))
+            .bind(8, static_cast<int64_t>(pass.first_frame))
+            .bind(9, static_cast<int64_t>(pass.last_frame))
+            .bind(10, pass.abs_low)
+            .bind(11, pass.abs_high)
+            .bind(12, pass.place_low)
+            .bind(13, pass.place_high)
             .run();
-        const int64_t id = sqlite3_last_insert_rowid(db->handle());
-        sqlite_statement insert_pass =
-            db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        for (const trip_pass& pass : passes)
-            insert_pass.bind(1, id)
-                .bind(2, static_cast<int64_t>(pass.number))
-                .bind(3, static_cast<int64_t>(pass.sense))
-                .bind(4, pass.dir)
-                .bind(5, pass.way)
-                .bind(6, static_cast<int64_t>(pass.first_record))
-                .bind(7, static_cast<int64_t>(pass.last_record))
-                .bind(8, static_cast<int64_t>(pass.first_frame))
-                .bind(9, static_cast<int64_t>(pass.last_frame))
-                .bind(10, pass.abs_low)
-                .bind(11, pass.abs_high)
-                .bind(12, pass.place_low)
-                .bind(13, pass.place_high)
-                .run();
-        sqlite_statement insert_waypoint =
-            db->prepare("INSERT OR IGNORE INTO waypoints VALUES (?,?,?,?,?)");
-        const auto add_waypoint = [&](size_t position) {
-            const index_record& record = index.records()[position];
-            insert_waypoint.bind(1, id)
-                .bind(2, static_cast<int64_t>(position))
-                .bind(3, record.abs)
-                .bind(4, record.place())
-                .bind(5, static_cast<int64_t>(record.offset))
-                .run();
-        };
-        for (size_t i = 0; i < index.records().size(); i += waypoint_step)
-            if (!index.records()[i].without_fix())
-                add_waypoint(i);
-        for (const trip_pass& pass : passes) {
-            add_waypoint(pass.first_record);
-            add_waypoint(pass.last_record);
-        }
-        transaction.commit();
-        return true;
-    } catch (const sqlite_error&) {
-        return false;
+    sqlite_statement insert_waypoint =
+        db->prepare("INSERT OR IGNORE INTO waypoints VALUES (?,?,?,?,?)");
+    const auto add_waypoint = [&](size_t position) {
+        const index_record& record = index.records()[position];
+        insert_waypoint.bind(1, id)
+            .bind(2, static_cast<int64_t>(position))
+            .bind(3, record.abs)
+            .bind(4, record.place())
+            .bind(5, static_cast<int64_t>(record.offset))
+            .run();
+    };
+    for (size_t i = 0; i < index.records().size(); i += waypoint_step)
+        if (!index.records()[i].without_fix())
+            add_waypoint(i);
+    for (const trip_pass& pass : passes) {
+        add_waypoint(pass.first_record);
+        add_waypoint(pass.last_record);
     }
+    transaction.commit();
+    return true;
 }
 
 void trip_catalogue::drop_trip(int64_t id) {

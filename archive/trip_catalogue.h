@@ -90,7 +90,7 @@ public:
     // Forgets everything and reads every trip folder again.
     size_t rebuild(const keep_going& go_on = {});
     // Adds one trip folder or reads it again; false when the folder is not a trip folder
-    // under write_path or the catalogue could not be written.
+    // under write_path. Throws sqlite_error when the catalogue could not be written.
     bool add_trip(const std::filesystem::path& folder);
 
     // Every trip, newest first.
