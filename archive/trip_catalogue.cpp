@@ -56,7 +56,6 @@ const char trip_columns[] =
     "t.id, t.name, t.camera, t.started, t.start_time, t.end_time, t.frames, t.files, t.marks, "
     "t.first_km, t.first_m, t.last_km, t.last_m, t.first_abs, t.last_abs, t.problem, "
     "t.index_missing";
-constexpr int trip_column_count = 17;
 
 const char pass_columns[] = "p.number, p.sense, p.dir, p.way, p.first_record, p.last_record, "
                             "p.first_frame, p.last_frame, p.abs_low, p.abs_high, p.place_low, "

@@ -8,7 +8,7 @@
 // The file is in WAL mode, so readers read while the recorder adds a trip. Where the folder
 // cannot be written (an archive on a read-only share) the catalogue lives in memory, one per
 // object. A failure of the catalogue's file while in use throws sqlite_error
-// (recording/sqlite_connection.h).
+// (archive/sqlite_connection.h).
 
 #include "archive/track_place.h"
 #include "archive/trip_passes.h"

@@ -67,15 +67,6 @@ void trip_picture_panel::show_record(size_t record) {
     }
 }
 
-bool trip_picture_panel::show_nearest(double abs) {
-    if (!shown_trip)
-        return false;
-    const std::optional<size_t> found = shown_trip->index.nearest_to_abs(abs);
-    if (found)
-        show_record(*found);
-    return found.has_value();
-}
-
 void trip_picture_panel::show_note(const wxString& text) {
     view->show_note(text);
     note_line->SetLabel(text);
