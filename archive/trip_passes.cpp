@@ -52,7 +52,9 @@ std::vector<trip_pass> trip_passes::of(const trip_index& index, const trip_route
             !other_track && sense != 0 && passes.back().sense != 0 && sense != passes.back().sense;
         if (other_track || turned) {
             passes.push_back(start_pass(static_cast<int>(passes.size()), i, record, texts));
-            passes.back().sense = sense;
+            // A turn gives the new pass its sense; a change of track says nothing of it, as
+            // the coordinates of another line may lie anywhere.
+            passes.back().sense = turned ? sense : 0;
         } else {
             trip_pass& pass = passes.back();
             if (pass.sense == 0)
