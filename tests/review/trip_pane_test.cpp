@@ -379,32 +379,40 @@ TEST_F(trip_pane, both_cameras_of_a_run_follow_one_place_earlier_passes_are_list
 TEST_F(trip_pane, an_earlier_pass_chosen_just_before_the_place_moves_is_still_shown) {
     const fs::path boiler = record_trip(home.path(), "2026.01.02 10.00.00[Котел]", "Котел",
                                         run_frames(60, 126600, 5, run_start, 5), 1);
+    // Two earlier runs the other way over the same place.
     record_trip(home.path(), "2025.12.01 09.00.00[Дизель]", "Дизель",
                 run_frames(60, 126900, -5, run_start - 86400 * 32, 5), 900);
+    record_trip(home.path(), "2025.11.01 09.00.00[Дизель]", "Дизель",
+                run_frames(60, 126900, -5, run_start - 86400 * 62, 5), 1300);
     start();
     trip_browser& browser = open_browser();
     ASSERT_TRUE(idle(browser));
     open(browser, boiler);
     browser.go_to_place(utf8("126+740"));
-    ASSERT_TRUE(pump_events_until([&] { return !browser.earlier_passes().empty(); }));
+    ASSERT_TRUE(pump_events_until([&] { return browser.earlier_passes().size() == 2; }));
     ASSERT_TRUE(idle(browser));
-
-    // The pass is chosen and the place moves on before anything is handled: by then its trip
-    // has been read and the lookup for the new place is due. Whichever comes first, the
-    // chosen pass is shown.
     browser.choose_earlier_pass(0);
+    ASSERT_TRUE(idle(browser));
+    ASSERT_TRUE(browser.earlier_shown());
+
+    // The other pass is chosen and the place moves on before anything is handled: by then its
+    // trip has been read and the lookup for the new place is due. The lookup must not throw
+    // the chosen pass away, nor leave the picture on the pass shown before.
+    const fs::path chosen = browser.earlier_passes()[1].trip.folder;
+    browser.choose_earlier_pass(1);
     ASSERT_TRUE(browser.go_to_place(utf8("126+745")));
     std::this_thread::sleep_for(600ms);
     ASSERT_TRUE(idle(browser));
     test_support::pump_events_for(300ms);
     ASSERT_TRUE(idle(browser));
     ASSERT_TRUE(browser.earlier_shown());
+    EXPECT_EQ(browser.earlier_picture().trip()->folder, chosen);
     EXPECT_DOUBLE_EQ(abs_shown(browser.earlier_picture()), 126745.0);
 
-    // Chosen again, the pass shown stays as it is.
-    browser.choose_earlier_pass(0);
-    EXPECT_FALSE(browser.busy()) << "nothing to read again";
-    EXPECT_DOUBLE_EQ(abs_shown(browser.earlier_picture()), 126745.0);
+    // Chosen again, the pass shown stays as it is and nothing is read.
+    browser.choose_earlier_pass(1);
+    EXPECT_FALSE(browser.busy());
+    EXPECT_EQ(browser.earlier_picture().trip()->folder, chosen);
 }
 
 } // namespace
