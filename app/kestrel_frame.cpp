@@ -34,6 +34,8 @@
 
 const char kestrel_version[] = KESTREL_VERSION;
 
+using platform::utf8;
+
 namespace {
 
 constexpr int journal_pane_height = 200;
@@ -42,10 +44,6 @@ const wxSize trip_browser_min_size(480, 360);
 constexpr int camera_pane_gap = 20;
 constexpr int status_refresh_ms = 1000;
 constexpr int status_sensor_width = 200;
-
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
 
 // home/Meridian5/<leaf>/
 wxFileName user_folder(const char* leaf) {
@@ -122,9 +120,14 @@ wxEND_EVENT_TABLE()
     const int status_widths[] = {status_sensor_width, -1};
     SetStatusWidths(2, status_widths);
     write_start_rows();
-    // Trips a crash or a power cut left behind join the catalogue.
-    catalogue_keeper::instance().sync_later(
-        platform::native_path(read_text(*config, "write_path")));
+    // Trips a crash or a power cut left behind join the catalogue. Its failures come from the
+    // keeper's thread; the row is written on the GUI thread.
+    keeper = std::make_unique<catalogue_keeper>([this](const std::string& what) {
+        CallAfter([what] {
+            log_error(wxString::Format(utf8("Каталог поездок не обновлен: %s"), utf8(what)));
+        });
+    });
+    keeper->sync_later(platform::native_path(read_text(*config, "write_path")));
     trip_repair = std::make_unique<trip_repair_worker>(
         this, platform::native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
@@ -142,6 +145,7 @@ kestrel_frame::~kestrel_frame() {
     // coordinate client: they go first, while the journal can still take their totals.
     close_camera_panes();
     trip_repair.reset();
+    keeper.reset();
     dpp->stop();
     aui_manager.UnInit();
     {
@@ -288,8 +292,9 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
     camera_screen* screen = nullptr;
     try {
         screen = new camera_screen(this, &coord_client, config.get(), camera_name);
-        screen->when_trip_finished([](const wxString& trip_folder) {
-            catalogue_keeper::instance().add_later(platform::native_path(trip_folder));
+        screen->when_trip_finished([this](const wxString& trip_folder) {
+            if (keeper)
+                keeper->add_later(platform::native_path(trip_folder));
         });
         aui_manager.AddPane(
             screen,

@@ -18,6 +18,7 @@
 #include <wx/timer.h>
 
 class camera_screen;
+class catalogue_keeper;
 class dpp_stop_handle;
 class log_viewer;
 class wxThreadEvent;
@@ -106,6 +107,9 @@ private:
     wxTimer status_timer;
     disk_forecast forecast;
     std::unique_ptr<trip_repair_worker> trip_repair;
+    // Keeps the catalogue of write_path up to the trip folders; its thread ends with the
+    // window, once the trips of the camera panes are in.
+    std::unique_ptr<catalogue_keeper> keeper;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -6,18 +6,14 @@ extern "C" {
 
 namespace media {
 
-namespace {
-
-std::string describe(const std::string& what_failed, int code) {
+std::string av_error_text(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
-    return what_failed + ": " + text;
+    return text;
 }
 
-} // namespace
-
 av_error::av_error(const std::string& what_failed, int code)
-    : std::runtime_error(describe(what_failed, code)), result(code) {}
+    : std::runtime_error(what_failed + ": " + av_error_text(code)), result(code) {}
 
 int checked(int code, const char* what_failed) {
     if (code < 0)

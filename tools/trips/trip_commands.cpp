@@ -5,6 +5,7 @@
 #include "archive/trip_export.h"
 #include "archive/trip_index.h"
 #include "trip_format/csv_line.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 
 #include <cmath>
@@ -15,12 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string six_decimals(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6f", value);
-    return text;
-}
 
 std::string short_number(double value) {
     char text[64];
@@ -56,12 +51,8 @@ track_place parsed_place(const std::string& text) {
     return *place;
 }
 
-double place_value(const track_place& place) {
-    return place.absolute ? place.abs : place.km * 1000.0 + place.m;
-}
-
 double record_value(const track_place& place, const index_record& record) {
-    return place.absolute ? record.abs : record.km * 1000.0 + record.m;
+    return place.absolute ? record.abs : record.place();
 }
 
 trip_index readable_index(const fs::path& folder) {
@@ -171,7 +162,7 @@ void trip_commands::clip(const std::string& trip, const std::string& from_text,
 void trip_commands::nearest_within(const trip_index& index, size_t record, const track_place& place,
                                    const std::string& place_text, const fs::path& folder) const {
     const index_record& found = index.records()[record];
-    const double distance = std::fabs(record_value(place, found) - place_value(place));
+    const double distance = std::fabs(record_value(place, found) - place.along());
     if (distance > within)
         throw trip_command_error("trip " + folder.filename().string() + " has no frame within " +
                                  short_number(within) + " m of " + place_text +
