@@ -2,6 +2,7 @@
 // The main window. Its constructor is the program's start-up sequence (menus, journal, settings
 // store, status bar, start rows), its destructor the shutdown sequence.
 
+#include "archive/retention_keeper.h"
 #include "platform/termination_signals.h"
 #include "position/coord_client.h"
 #include "recording/disk_forecast.h"
@@ -89,6 +90,9 @@ private:
     // The folder whose disk the cameras record on: the open cameras', else the settings'.
     wxString recording_folder();
     void journal_disk_warning(disk_forecast::warning warning, const wxString& folder);
+    // Offloaded trips deleted for room at write_path, off the GUI thread; its rows journaled.
+    void start_retention();
+    void journal_retention();
 
     wxAuiManager aui_manager;
     wxFileName log_file;
@@ -103,6 +107,7 @@ private:
     std::unique_ptr<platform::termination_signals> termination;
     wxTimer status_timer;
     disk_forecast forecast;
+    std::unique_ptr<retention_keeper> retention;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,5 +1,6 @@
 #include "trip_commands.h"
 
+#include "archive/offload_log.h"
 #include "recording/csv_line.h"
 #include "recording/track_place.h"
 #include "recording/trip_catalogue.h"
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <ostream>
 
 namespace fs = std::filesystem;
@@ -85,8 +87,11 @@ void trip_commands::list() {
     if (catalogue.in_memory())
         notes << catalogue.notice() << "\n";
     catalogue.sync();
-    out << "folder,camera,start,end,frames,first,last\n";
+    const std::map<std::string, offload_entry> offloaded = offload_log(root).entries();
+    out << "folder,camera,start,end,frames,first,last,offloaded,verified\n";
     for (const trip_summary& trip : catalogue.trips()) {
+        const auto copy = offloaded.find(trip.folder.filename().string());
+        const bool has_copy = copy != offloaded.end();
         csv_line line;
         line.add(trip.folder.filename().string())
             .add(trip.camera)
@@ -94,7 +99,9 @@ void trip_commands::list() {
             .add(local_time(trip.end_time))
             .add(std::to_string(trip.frames))
             .add(trip.frames > 0 ? km_m(trip.first_km, trip.first_m) : std::string())
-            .add(trip.frames > 0 ? km_m(trip.last_km, trip.last_m) : std::string());
+            .add(trip.frames > 0 ? km_m(trip.last_km, trip.last_m) : std::string())
+            .add(has_copy ? copy->second.destination : std::string())
+            .add(has_copy ? local_time(copy->second.verified_at) : std::string());
         out << line.text() << "\n";
     }
 }

@@ -1,0 +1,326 @@
+// Trips leave the car: kestrel-trips offload and verify run as programs over trips the
+// recorder's own writer made, checked with sha256sum, onto real file systems (tmpfs mounts for
+// a full and a read-only office disk), killed mid-copy, and against another car's copy.
+
+#include "archive/trip_manifest.h"
+#include "recording/video_file_writer_png.h"
+#include "recording_test_support.h"
+#include "tests/support/child_process.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string car_name = "Вагон-7";
+
+TrackPosition place_of_frame(int i) {
+    TrackPosition p(i);
+    p.has_fix = true;
+    p.abs = 126500.0 + 10.0 * i;
+    p.km = static_cast<int32_t>(p.abs / 1000.0);
+    p.m = p.abs - p.km * 1000.0;
+    p.dir = "240100";
+    p.way = "1";
+    return p;
+}
+
+// A trip of a few stills recorded by the recorder's own writer.
+fs::path record_trip(const fs::path& root, const char* camera, int frames) {
+    video_file_writer_png writer(wxString::FromUTF8(camera), wxString::FromUTF8("%frame"));
+    EXPECT_TRUE(writer.open(wxString::FromUTF8(root.string())));
+    for (int i = 0; i < frames; ++i)
+        writer.write(camera_like_frame(64, 48, i), place_of_frame(i));
+    writer.close();
+    return fs::path(writer.trip_folder().utf8_string());
+}
+
+// Bytes that do not compress or repeat, so a damaged or short copy cannot match by chance.
+void write_noise(const fs::path& file, size_t bytes, unsigned seed) {
+    std::mt19937_64 noise(seed);
+    std::vector<uint64_t> block(1 << 16);
+    std::ofstream out(file, std::ios::binary);
+    for (size_t written = 0; written < bytes;) {
+        for (uint64_t& word : block)
+            word = noise();
+        const size_t count = std::min(bytes - written, block.size() * sizeof(uint64_t));
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
+        written += count;
+    }
+}
+
+struct tool_result {
+    int status = 0;
+    std::string out;
+    std::vector<std::string> error_lines;
+};
+
+class offload : public testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::path(scratch.path()) / "recordings";
+        destination = fs::path(scratch.path()) / "office";
+        home = fs::path(scratch.path()) / "home";
+        fs::create_directories(root);
+        fs::create_directories(destination);
+        fs::create_directories(home / "Meridian5" / "config");
+        std::ofstream(home / "Meridian5" / "config" / ".kestrel")
+            << "car_name=" << car_name << "\n";
+    }
+
+    tool_result run_tool(const std::vector<std::string>& arguments) const {
+        const fs::path errors = fs::path(scratch.path()) / "stderr";
+        std::string command = "HOME=" + shell_quote(home.string()) + " " +
+                              shell_quote(test_support::tool_path("trips/kestrel-trips")) +
+                              " --root " + shell_quote(root.string());
+        for (const std::string& argument : arguments)
+            command += " " + shell_quote(argument);
+        tool_result result;
+        result.out = run_command(command + " 2>" + shell_quote(errors.string()), &result.status);
+        std::istringstream lines(read_file_text(errors.string()));
+        for (std::string line; std::getline(lines, line);)
+            result.error_lines.push_back(line);
+        return result;
+    }
+
+    fs::path copy_of(const fs::path& trip) const {
+        return destination / car_name / trip.filename();
+    }
+
+    // sha256sum's own check inside the copy's folder.
+    static bool sha256sum_passes(const fs::path& copy) {
+        int status = -1;
+        run_command("cd " + shell_quote(copy.string()) + " && sha256sum --quiet -c " +
+                        trip_manifest::file_name,
+                    &status);
+        return status == 0;
+    }
+
+    // When `list` says each trip's copy was last read back whole; empty when it has none.
+    std::map<std::string, std::string> offloaded_column() const {
+        std::map<std::string, std::string> column;
+        std::istringstream lines(run_tool({"list"}).out);
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_NE(line.find(",offloaded,verified"), std::string::npos) << line;
+        while (std::getline(lines, line))
+            column[line.substr(0, line.find(','))] = line.substr(line.rfind(',') + 1);
+        return column;
+    }
+
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> hidden;
+        for (const std::string& name :
+             test_support::scratch_folder::entries((destination / car_name).string()))
+            if (name[0] == '.')
+                hidden.push_back(name);
+        return hidden;
+    }
+
+    scratch_folder scratch;
+    fs::path root, destination, home;
+};
+
+// A tmpfs of that many MiB at a folder of its own, unmounted when the object goes.
+class small_disk {
+public:
+    small_disk(const fs::path& folder, const std::string& options) : folder(folder) {
+        mounted = std::system(("mount -t tmpfs -o " + options + " kestrel-test " +
+                               shell_quote(folder.string()) + " 2>/dev/null")
+                                  .c_str()) == 0;
+    }
+    ~small_disk() {
+        if (mounted)
+            std::system(("umount " + shell_quote(folder.string())).c_str());
+    }
+    bool mounted = false;
+
+private:
+    fs::path folder;
+};
+
+} // namespace
+
+TEST(trip_manifest, reads_what_sha256sum_writes_and_refuses_names_outside_the_folder) {
+    trip_manifest written;
+    written.sums["data.idx"] = std::string(64, 'a');
+    written.sums[u8"1_240100-1_126-500.png"] = std::string(64, '0');
+    const std::optional<trip_manifest> read = trip_manifest::parse(written.text());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read, written);
+    EXPECT_TRUE(trip_manifest::parse(std::string(64, 'b') + " *binary.avi\n"));
+    EXPECT_FALSE(trip_manifest::parse(std::string(64, 'b') + "  ../escape\n"));
+    EXPECT_FALSE(trip_manifest::parse(std::string(64, 'b') + "  sub/file\n"));
+    EXPECT_FALSE(trip_manifest::parse(std::string(63, 'b') + "  short\n"));
+}
+
+TEST_F(offload, copies_whole_trips_checked_by_sha256sum_and_copies_nothing_the_second_time) {
+    const fs::path first = record_trip(root, "Котел", 4);
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // trip folders are named by the second
+    const fs::path second = record_trip(root, "Дизель", 3);
+
+    const tool_result dry = run_tool({"offload", destination.string(), "--dry-run"});
+    EXPECT_EQ(dry.status, 0);
+    EXPECT_NE(dry.out.find("would copy: " + first.filename().string()), std::string::npos);
+    EXPECT_NE(dry.out.find("would copy: " + second.filename().string()), std::string::npos);
+    EXPECT_FALSE(fs::exists(copy_of(first)));
+    EXPECT_FALSE(fs::exists(copy_of(second)));
+
+    const tool_result copied = run_tool({"offload", destination.string()});
+    ASSERT_EQ(copied.status, 0) << copied.out;
+    EXPECT_NE(copied.out.find("copied: " + first.filename().string()), std::string::npos);
+    EXPECT_NE(copied.out.find("copied: " + second.filename().string()), std::string::npos);
+    // A pipe gets plain lines, never the terminal's rewritten progress line.
+    EXPECT_EQ(copied.out.find('\r'), std::string::npos);
+    for (const fs::path& trip : {first, second}) {
+        ASSERT_TRUE(fs::exists(copy_of(trip) / "data.idx"));
+        EXPECT_TRUE(sha256sum_passes(copy_of(trip))) << trip;
+        EXPECT_NE(read_file_text((copy_of(trip) / "car.identity").string())
+                      .find("car_name=" + car_name + "\n"),
+                  std::string::npos);
+        EXPECT_EQ(trip_manifest::parse(read_file_text((copy_of(trip) / "manifest.sha256").string()))
+                      ->sums.size(),
+                  test_support::scratch_folder::entries(trip.string()).size());
+    }
+    EXPECT_TRUE(leftovers().empty());
+    const auto column = offloaded_column();
+    EXPECT_FALSE(column.at(first.filename().string()).empty());
+    EXPECT_FALSE(column.at(second.filename().string()).empty());
+
+    const auto before = fs::last_write_time(copy_of(first) / "manifest.sha256");
+    const tool_result again = run_tool({"offload", destination.string()});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_NE(again.out.find("0 copied, 2 already there"), std::string::npos) << again.out;
+    EXPECT_EQ(fs::last_write_time(copy_of(first) / "manifest.sha256"), before);
+}
+
+TEST_F(offload, verify_finds_a_changed_byte_and_the_next_offload_replaces_the_copy) {
+    const fs::path trip = record_trip(root, "Котел", 3);
+    ASSERT_EQ(run_tool({"offload", destination.string()}).status, 0);
+    EXPECT_EQ(run_tool({"verify", destination.string()}).status, 0);
+
+    const fs::path damaged = copy_of(trip) / "data.idx";
+    {
+        std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(10);
+        file.put('#');
+    }
+    const tool_result verify = run_tool({"verify", destination.string()});
+    EXPECT_EQ(verify.status, 1);
+    EXPECT_NE(verify.out.find("damaged: " + car_name + "/" + trip.filename().string() +
+                              ": data.idx does not match"),
+              std::string::npos)
+        << verify.out;
+    // The car no longer counts the trip as offloaded.
+    EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
+
+    const tool_result repaired = run_tool({"offload", destination.string()});
+    EXPECT_EQ(repaired.status, 0);
+    EXPECT_NE(repaired.out.find("replaced: " + trip.filename().string()), std::string::npos)
+        << repaired.out;
+    EXPECT_TRUE(sha256sum_passes(copy_of(trip)));
+    EXPECT_EQ(run_tool({"verify", destination.string()}).status, 0);
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(offload, a_missing_read_only_or_full_destination_ends_with_one_line_and_counts_nothing) {
+    const fs::path trip = record_trip(root, "Котел", 2);
+    write_noise(trip / "big.avi", 3 << 20, 1);
+
+    const tool_result missing = run_tool({"offload", (destination / "nowhere").string()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.error_lines.size(), 1u);
+
+    small_disk read_only(destination, "ro,size=8m");
+    if (!read_only.mounted)
+        GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
+    const tool_result refused = run_tool({"offload", destination.string()});
+    EXPECT_EQ(refused.status, 1);
+    ASSERT_EQ(refused.error_lines.size(), 1u) << refused.out;
+    EXPECT_NE(refused.error_lines[0].find("read-only"), std::string::npos);
+    EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
+}
+
+TEST_F(offload, a_full_destination_keeps_no_part_of_a_trip_and_counts_nothing) {
+    const fs::path trip = record_trip(root, "Котел", 2);
+    write_noise(trip / "big.avi", 3 << 20, 2);
+    small_disk full(destination, "size=2m");
+    if (!full.mounted)
+        GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
+    const tool_result result = run_tool({"offload", destination.string()});
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.error_lines.size(), 1u) << result.out;
+    EXPECT_NE(result.error_lines[0].find("is full"), std::string::npos);
+    EXPECT_FALSE(fs::exists(copy_of(trip)));
+    EXPECT_TRUE(leftovers().empty());
+    EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
+}
+
+TEST_F(offload, killed_mid_copy_leaves_no_trip_under_its_name_and_the_next_run_finishes_it) {
+    const fs::path trip = record_trip(root, "Котел", 2);
+    // "a.avi" is copied first and whole before "b.avi", which is still on its way at the kill.
+    write_noise(trip / "a.avi", 8 << 20, 3);
+    write_noise(trip / "b.avi", 400 << 20, 4);
+    {
+        test_support::child_process running(
+            test_support::tool_path("trips/kestrel-trips"),
+            {"--root", root.string(), "offload", destination.string()}, {{"HOME", home.string()}},
+            {true, true});
+        const fs::path partial =
+            destination / car_name / ("." + trip.filename().string() + ".partial");
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::error_code error;
+        while (std::chrono::steady_clock::now() < give_up &&
+               !(fs::file_size(partial / "b.avi", error) > 0 && !error))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(fs::exists(partial / "b.avi")) << "the copy never began";
+        running.kill_now();
+    }
+    EXPECT_FALSE(fs::exists(copy_of(trip)));
+    EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
+
+    const tool_result finished = run_tool({"offload", destination.string()});
+    ASSERT_EQ(finished.status, 0) << finished.out;
+    EXPECT_NE(finished.out.find("finished: " + trip.filename().string()), std::string::npos)
+        << finished.out;
+    EXPECT_TRUE(sha256sum_passes(copy_of(trip)));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(offload, another_cars_trip_at_the_destination_is_never_overwritten) {
+    const fs::path trip = record_trip(root, "Котел", 2);
+    const fs::path foreign = copy_of(trip);
+    fs::create_directories(foreign);
+    const std::string identity = "car_name=" + car_name + "\nmachine_id=0123456789abcdef\n";
+    std::ofstream(foreign / "car.identity") << identity;
+    std::ofstream(foreign / "data.idx") << "theirs";
+
+    const tool_result result = run_tool({"offload", destination.string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("refused: " + trip.filename().string()), std::string::npos);
+    EXPECT_NE(result.out.find("machine 0123456789abcdef"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("not to this car"), std::string::npos);
+    EXPECT_EQ(read_file_text((foreign / "data.idx").string()), "theirs");
+    EXPECT_EQ(read_file_text((foreign / "car.identity").string()), identity);
+    EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
+}
+
+TEST_F(offload, a_root_that_does_not_exist_is_an_error) {
+    root = fs::path(scratch.path()) / "nonexistent";
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"list"},
+                                                    {"place", "126+500"},
+                                                    {"offload", destination.string()}}) {
+        const tool_result result = run_tool(command);
+        EXPECT_EQ(result.status, 1) << command[0];
+        ASSERT_EQ(result.error_lines.size(), 1u) << command[0];
+        EXPECT_NE(result.error_lines[0].find("does not exist"), std::string::npos);
+    }
+}
