@@ -4,7 +4,7 @@
 
 #include "archive/trip_manifest.h"
 #include "recording/video_file_writer_png.h"
-#include "recording_test_support.h"
+#include "tests/recording/recording_test_support.h"
 #include "tests/support/child_process.h"
 
 #include <chrono>
@@ -268,7 +268,7 @@ TEST_F(offload, killed_mid_copy_leaves_no_trip_under_its_name_and_the_next_run_f
     const fs::path trip = record_trip(root, "Котел", 2);
     // "a.avi" is copied first and whole before "b.avi", which is still on its way at the kill.
     write_noise(trip / "a.avi", 8 << 20, 3);
-    write_noise(trip / "b.avi", 400 << 20, 4);
+    write_noise(trip / "b.avi", 250 << 20, 4);
     {
         test_support::child_process running(
             test_support::tool_path("trips/kestrel-trips"),
