@@ -33,7 +33,7 @@ void remove_leftovers(const fs::path& write_path, retention_result& result) {
 bool deletable(const fs::path& trip, const offload_entry& copy,
                const std::set<std::string>& open_trips, uint64_t& bytes) {
     if (open_trips.count(trip.filename().string()) != 0 ||
-        state_of_trip(trip) != trip_state::finished)
+        trip_format::state_of_trip(trip) != trip_format::trip_state::finished)
         return false;
     const std::vector<trip_file> files = files_of_trip(trip);
     bytes = total_size(files);

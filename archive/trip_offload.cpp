@@ -321,10 +321,10 @@ offload_result trip_offload::offload(const fs::path& trip, bool dry_run) {
     const auto started = std::chrono::steady_clock::now();
     offload_result result;
     result.trip = trip.filename().string();
-    const trip_state state = state_of_trip(trip);
-    if (state != trip_state::finished) {
-        result.outcome =
-            state == trip_state::cut ? offload_outcome::cut : offload_outcome::being_written;
+    const trip_format::trip_state state = trip_format::state_of_trip(trip);
+    if (state != trip_format::trip_state::finished) {
+        result.outcome = state == trip_format::trip_state::cut ? offload_outcome::cut
+                                                               : offload_outcome::being_written;
         return result;
     }
     const fs::path final_folder = cars_folder / result.trip;

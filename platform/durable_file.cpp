@@ -105,13 +105,18 @@ bool replace_file(const std::filesystem::path& path, std::string_view bytes) {
         return false;
     }
     // The rename itself reaches the disk with its folder.
-    const int folder =
-        retrying([&] { return ::open(path.parent_path().c_str(), O_RDONLY | O_CLOEXEC); });
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    sync_folder(path.parent_path());
     return true;
+}
+
+bool sync_folder(const std::filesystem::path& folder) {
+    const int handle =
+        retrying([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (handle < 0)
+        return false;
+    const bool synced = retrying([&] { return ::fsync(handle); }) == 0;
+    ::close(handle);
+    return synced;
 }
 
 } // namespace platform

@@ -38,4 +38,8 @@ private:
 // file over `path`: a reader, or a crash, finds the old file or the new one, never a mixture.
 bool replace_file(const std::filesystem::path& path, std::string_view bytes);
 
+// Forces a folder's entries to the disk: the names of files just created, renamed or removed in
+// it survive a power cut once this returns.
+bool sync_folder(const std::filesystem::path& folder);
+
 } // namespace platform

@@ -23,8 +23,8 @@ namespace {
 constexpr int trips = 8;
 constexpr size_t video_bytes = 250u << 20;
 
-std::string quoted(const fs::path& path) {
-    return test_support::shell_quoted(path.string());
+std::string shell_arg(const std::string& text) {
+    return test_support::shell_quoted(text);
 }
 
 void write_noise(const fs::path& file, size_t bytes, unsigned seed) {
@@ -80,12 +80,12 @@ int main() {
     std::printf("trips: %d, %.1f MB\n", trips, static_cast<double>(total) / 1e6);
 
     const double offload = seconds_of(
-        "HOME=" + quoted(home) + " " + quoted(test_support::tool_path("trips/kestrel-trips")) +
-        " --root " + quoted(source) + " offload " + quoted(ours) + " >/dev/null");
-    const std::string files = quoted(source) + "/*/*";
+        "HOME=" + shell_arg(home.string()) + " " + shell_arg(test_support::tool_path("trips/kestrel-trips")) +
+        " --root " + shell_arg(source.string()) + " offload " + shell_arg(ours.string()) + " >/dev/null");
+    const std::string files = shell_arg(source.string()) + "/*/*";
     const double standard =
-        seconds_of("cp -r " + quoted(source) + "/. " + quoted(tools) + " && sync && sha256sum " +
-                   files + " >/dev/null && for f in " + quoted(tools) +
+        seconds_of("cp -r " + shell_arg(source.string()) + "/. " + shell_arg(tools.string()) + " && sync && sha256sum " +
+                   files + " >/dev/null && for f in " + shell_arg(tools.string()) +
                    "/*/*; do dd if=\"$f\" iflag=direct bs=1M "
                    "status=none | sha256sum >/dev/null; done");
     std::printf("kestrel-trips offload: %.2f s, %.1f MB/s\n", offload,

@@ -6,6 +6,7 @@
 #include "recording/video_file_writer_png.h"
 #include "tests/recording/recording_test_support.h"
 #include "tests/support/child_process.h"
+#include "trip_format/trip_write_mark.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -323,4 +324,25 @@ TEST_F(offload, a_root_that_does_not_exist_is_an_error) {
         ASSERT_EQ(result.error_lines.size(), 1u) << command[0];
         EXPECT_NE(result.error_lines[0].find("does not exist"), std::string::npos);
     }
+}
+
+TEST_F(offload, a_trip_being_written_or_left_by_a_cut_is_skipped_with_a_line) {
+    const fs::path written = record_trip(root, "Котел", 2);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const fs::path cut = record_trip(root, "Дизель", 2);
+    const trip_format::trip_write_mark writing(written);
+    ASSERT_TRUE(writing.held());
+    // A mark nobody holds is what a power cut leaves.
+    std::ofstream(cut / trip_format::write_mark_name).flush();
+
+    const tool_result result = run_tool({"offload", destination.string()});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_NE(result.out.find("skipped (still being written): " + written.filename().string()),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(
+        result.out.find("skipped (left by a power cut; not repaired): " + cut.filename().string()),
+        std::string::npos);
+    EXPECT_FALSE(fs::exists(copy_of(written)));
+    EXPECT_FALSE(fs::exists(copy_of(cut)));
 }
