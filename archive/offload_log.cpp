@@ -1,6 +1,6 @@
 #include "archive/offload_log.h"
 
-#include "archive/catalogue_place.h"
+#include "platform/database_place.h"
 #include "recording/sqlite_connection.h"
 #include "recording/sqlite_statement.h"
 
@@ -26,7 +26,7 @@ offload_entry read_entry(const sqlite_statement& row) {
 } // namespace
 
 offload_log::offload_log(const std::filesystem::path& write_path) {
-    const std::filesystem::path file = catalogue_file_for(write_path);
+    const std::filesystem::path file = platform::database_place(write_path, "catalogue.sqlite");
     try {
         db = std::make_unique<sqlite_connection>(
             file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);

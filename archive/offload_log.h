@@ -24,7 +24,7 @@ class sqlite_connection;
 
 class offload_log {
 public:
-    // Opens the catalogue of write_path (see catalogue_place.h); a catalogue that cannot be
+    // Opens the catalogue of write_path (platform/database_place.h); a catalogue that cannot be
     // written gives a log in memory, which knows no copy.
     explicit offload_log(const std::filesystem::path& write_path);
     ~offload_log();

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <memory>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -103,24 +102,6 @@ std::string host_name() {
     if (::gethostname(name, sizeof name - 1) != 0)
         return {};
     return name;
-}
-
-bool on_shared_file_system(const std::filesystem::path& path) {
-    struct statfs info {};
-    if (::statfs(path.c_str(), &info) != 0)
-        return false;
-    switch (static_cast<uint32_t>(info.f_type)) {
-    case 0x6969:     // NFS
-    case 0x517B:     // SMB
-    case 0xFF534D42: // CIFS
-    case 0xFE534D42: // SMB2
-    case 0x65735546: // FUSE
-    case 0x01021997: // 9P
-    case 0x00C36400: // Ceph
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace platform

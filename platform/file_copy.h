@@ -1,7 +1,7 @@
 #pragma once
 // What a verified copy asks of the operating system: files and folders forced to the disk,
 // files read back from the disk rather than from the memory that still holds what was written,
-// the machine's identity, and the kind of file system a folder lies on.
+// and the machine's identity.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,9 +24,5 @@ bool read_from_disk(const std::filesystem::path& path,
 std::string machine_id();
 // The computer's host name; empty when it cannot be had.
 std::string host_name();
-
-// True for file systems where SQLite's locks and shared memory are not safe: network shares
-// (NFS, SMB/CIFS, 9P, Ceph) and user-space (FUSE) file systems. False when unknown.
-bool on_shared_file_system(const std::filesystem::path& path);
 
 } // namespace platform

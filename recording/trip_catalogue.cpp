@@ -1,5 +1,6 @@
 #include "recording/trip_catalogue.h"
 
+#include "platform/database_place.h"
 #include "recording/route_log.h"
 #include "recording/sqlite_connection.h"
 #include "recording/sqlite_statement.h"
@@ -141,7 +142,9 @@ std::optional<int64_t> record_seconds(const std::string& text) {
 // them makes the entry stale.
 std::string stamp_of(const fs::path& folder) {
     std::string stamp;
-    for (const char* name : {"data.idx", route_log::file_name, trip_marks::file_name}) {
+    // An offloaded copy in an office archive also changes when its manifest does.
+    for (const char* name :
+         {"data.idx", route_log::file_name, trip_marks::file_name, "manifest.sha256"}) {
         std::error_code error;
         const auto size = fs::file_size(folder / name, error);
         const auto changed = fs::last_write_time(folder / name, error);
@@ -205,7 +208,7 @@ trip_catalogue::trip_catalogue(const fs::path& write_path)
 trip_catalogue::~trip_catalogue() = default;
 
 void trip_catalogue::open_file() {
-    const fs::path file = write_path / file_name;
+    const fs::path file = platform::database_place(write_path, file_name);
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             // One connection per thread: SQLite need not lock it for us.
@@ -260,7 +263,8 @@ void trip_catalogue::open_memory(const std::string& why) {
     db->execute("PRAGMA foreign_keys=ON");
     make_tables();
     memory_only = true;
-    memory_notice = "trip catalogue kept in memory: " + (write_path / file_name).string() +
+    memory_notice = "trip catalogue kept in memory: " +
+                    platform::database_place(write_path, file_name).string() +
                     " cannot be written (" + why + ")";
 }
 

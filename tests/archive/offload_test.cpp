@@ -13,7 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -78,10 +81,16 @@ protected:
     }
 
     tool_result run_tool(const std::vector<std::string>& arguments) const {
+        return run_tool_on(root, arguments);
+    }
+
+    // kestrel-trips over another root, with more environment ("NAME=value ...").
+    tool_result run_tool_on(const fs::path& over, const std::vector<std::string>& arguments,
+                            const std::string& environment = "") const {
         const fs::path errors = fs::path(scratch.path()) / "stderr";
-        std::string command = "HOME=" + shell_quote(home.string()) + " " +
+        std::string command = "HOME=" + shell_quote(home.string()) + " " + environment + " " +
                               shell_quote(test_support::tool_path("trips/kestrel-trips")) +
-                              " --root " + shell_quote(root.string());
+                              " --root " + shell_quote(over.string());
         for (const std::string& argument : arguments)
             command += " " + shell_quote(argument);
         tool_result result;
@@ -345,4 +354,115 @@ TEST_F(offload, a_trip_being_written_or_left_by_a_cut_is_skipped_with_a_line) {
         std::string::npos);
     EXPECT_FALSE(fs::exists(copy_of(written)));
     EXPECT_FALSE(fs::exists(copy_of(cut)));
+}
+
+namespace {
+
+// The passthrough file system of the tests over a folder, unmounted when the object goes.
+class fuse_mount {
+public:
+    fuse_mount(const fs::path& folder, const fs::path& mountpoint) : mountpoint(mountpoint) {
+        fs::create_directories(mountpoint);
+        if (!fs::exists("/dev/fuse") || std::system("command -v fusermount >/dev/null") != 0 ||
+            std::system("/usr/bin/python3 -c 'import fusepy' 2>/dev/null") != 0)
+            return;
+        server.emplace(std::string(KESTREL_SOURCE_DIR) + "/tests/archive/passthrough_fs.py",
+                       std::vector<std::string>{folder.string(), mountpoint.string()},
+                       std::vector<std::pair<std::string, std::string>>{},
+                       test_support::child_streams{false, true});
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < give_up && !mounted())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ~fuse_mount() {
+        if (mounted())
+            std::system(("fusermount -u " + shell_quote(mountpoint.string())).c_str());
+    }
+    bool mounted() const {
+        return run_command("stat -f -c %T " + shell_quote(mountpoint.string())).find("fuse") !=
+               std::string::npos;
+    }
+
+private:
+    fs::path mountpoint;
+    std::optional<test_support::child_process> server;
+};
+
+std::vector<std::vector<std::string>> rows_of(const std::string& csv) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(csv);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields(1);
+        for (const char c : line)
+            if (c == ',')
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+} // namespace
+
+TEST_F(offload,
+       an_office_archive_of_two_cars_lists_and_finds_both_and_keeps_no_catalogue_on_a_share) {
+    // A second car with a trip over the same stretch.
+    const fs::path other_root = fs::path(scratch.path()) / "other-car";
+    const fs::path other_home = fs::path(scratch.path()) / "other-home";
+    fs::create_directories(other_root);
+    fs::create_directories(other_home / "Meridian5" / "config");
+    std::ofstream(other_home / "Meridian5" / "config" / ".kestrel") << "car_name=Вагон-9\n";
+    const fs::path ours = record_trip(root, "Котел", 4);
+    const fs::path theirs = record_trip(other_root, "Дизель", 4);
+    ASSERT_EQ(run_tool({"offload", destination.string()}).status, 0);
+    ASSERT_EQ(run_tool_on(other_root, {"offload", destination.string()},
+                          "HOME=" + shell_quote(other_home.string()))
+                  .status,
+              0);
+
+    // Seen through a user-space file system, as from a file server: the catalogues go to the
+    // cache folder, never onto the share.
+    const fs::path cache = fs::path(scratch.path()) / "cache";
+    {
+        fuse_mount share(destination, fs::path(scratch.path()) / "share");
+        if (share.mounted()) {
+            const tool_result list = run_tool_on(fs::path(scratch.path()) / "share", {"list"},
+                                                 "XDG_CACHE_HOME=" + shell_quote(cache.string()));
+            EXPECT_EQ(list.status, 0);
+            EXPECT_EQ(rows_of(list.out).size(), 3u) << list.out;
+            EXPECT_TRUE(list.error_lines.empty()) << list.error_lines.front();
+            size_t catalogues = 0;
+            for (const auto& entry : fs::recursive_directory_iterator(destination))
+                EXPECT_EQ(entry.path().filename().string().find("catalogue"), std::string::npos)
+                    << entry.path();
+            for (const auto& entry : fs::directory_iterator(cache / "kestrel"))
+                catalogues +=
+                    entry.path().filename().string().find("-catalogue.sqlite") != std::string::npos;
+            EXPECT_EQ(catalogues, 2u) << "one per car";
+        } else {
+            std::printf("FUSE is not available here (/dev/fuse, fusermount, python3-fusepy): "
+                        "the share's part of this test is skipped\n");
+        }
+    }
+
+    const auto list = rows_of(run_tool_on(destination, {"list"}).out);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0][0], "car");
+    EXPECT_EQ(list[0][1], "folder");
+    std::map<std::string, std::string> cars;
+    for (size_t row = 1; row < list.size(); ++row)
+        cars[list[row][0]] = list[row][1];
+    EXPECT_EQ(cars["Вагон-7"], ours.filename().string());
+    EXPECT_EQ(cars["Вагон-9"], theirs.filename().string());
+
+    const tool_result place = run_tool_on(destination, {"place", "126+510"});
+    ASSERT_EQ(place.status, 0) << (place.error_lines.empty() ? "" : place.error_lines[0]);
+    const auto passes = rows_of(place.out);
+    ASSERT_EQ(passes.size(), 3u) << place.out;
+    EXPECT_EQ(passes[0][0], "car");
+    std::set<std::string> passed;
+    for (size_t row = 1; row < passes.size(); ++row)
+        passed.insert(passes[row][0]);
+    EXPECT_EQ(passed, (std::set<std::string>{"Вагон-7", "Вагон-9"}));
 }
