@@ -6,10 +6,12 @@
 // are read on the pane's worker thread; the GUI thread only shows what it hands back.
 
 #include "app/loaded_trip.h"
+#include "archive/offload_log.h"
 #include "recording/trip_catalogue.h"
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -157,6 +159,8 @@ private:
     std::unique_ptr<wxFileSystemWatcher> marks_watcher;
 
     wxListCtrl* trip_rows = nullptr;
+    // The listed trips' verified office copies, by folder name (GUI thread).
+    std::map<std::string, offload_entry> copies;
     wxSizer* pictures = nullptr;
     trip_picture_panel* lead = nullptr;
     trip_picture_panel* paired = nullptr;
