@@ -190,7 +190,8 @@ bool trip_offload::copy_matches(const std::string& name, const fs::path& final_f
         if (fs::file_size(final_folder / file.name, error) != file.size || error)
             return false;
     }
-    return true;
+    // The catalogue has no record of this copy being read back whole: it is read back now.
+    return check_copy(final_folder, source).empty();
 }
 
 trip_manifest trip_offload::copy_into(const fs::path& trip, const fs::path& temp, uint64_t bytes) {

@@ -72,7 +72,8 @@ public:
 private:
     void check_destination();
     offload_result offload(const std::filesystem::path& trip, bool dry_run);
-    // True when the copy at `final_folder` holds what the trip holds now.
+    // True when the copy at `final_folder` holds what the trip holds now, read back from its
+    // disk.
     bool copy_matches(const std::string& name, const std::filesystem::path& final_folder,
                       const trip_manifest& source) const;
     trip_manifest copy_into(const std::filesystem::path& trip, const std::filesystem::path& temp,

@@ -239,6 +239,19 @@ TEST_F(offload, verify_finds_a_changed_byte_and_the_next_offload_replaces_the_co
     EXPECT_TRUE(sha256sum_passes(copy_of(trip)));
     EXPECT_EQ(run_tool({"verify", destination.string()}).status, 0);
     EXPECT_TRUE(leftovers().empty());
+
+    // A car that lost its catalogue reads a copy back before it counts it again.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        fs::remove(root / (std::string("catalogue.sqlite") + suffix));
+    {
+        std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(12);
+        file.put('#');
+    }
+    const tool_result recounted = run_tool({"offload", destination.string()});
+    EXPECT_NE(recounted.out.find("replaced: " + trip.filename().string()), std::string::npos)
+        << recounted.out;
+    EXPECT_TRUE(sha256sum_passes(copy_of(trip)));
 }
 
 TEST_F(offload, a_missing_read_only_or_full_destination_ends_with_one_line_and_counts_nothing) {
