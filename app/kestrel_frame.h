@@ -2,6 +2,7 @@
 // The main window. Its constructor is the program's start-up sequence (menus, journal, settings
 // store, status bar, start rows), its destructor the shutdown sequence.
 
+#include "app/trip_repair_worker.h"
 #include "archive/retention_keeper.h"
 #include "platform/termination_signals.h"
 #include "position/coord_client.h"
@@ -70,6 +71,7 @@ private:
     void on_exit(wxCommandEvent& event);
     void on_dpp_value(wxThreadEvent& event);
     void on_dpp_error(wxThreadEvent& event);
+    void on_trip_repair_row(wxThreadEvent& event);
     void on_end_session(wxCloseEvent& event);
     // A request from the system to end the program: closes it as "Выход" does.
     void close_on_request();
@@ -108,6 +110,7 @@ private:
     wxTimer status_timer;
     disk_forecast forecast;
     std::unique_ptr<retention_keeper> retention;
+    std::unique_ptr<trip_repair_worker> trip_repair;
 
     wxDECLARE_EVENT_TABLE();
 };

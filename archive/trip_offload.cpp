@@ -3,6 +3,7 @@
 #include "archive/offload_log.h"
 #include "archive/sha256_digest.h"
 #include "archive/trip_files.h"
+#include "archive/trip_repair.h"
 #include "platform/file_copy.h"
 #include "trip_format/trip_write_mark.h"
 
@@ -322,7 +323,19 @@ offload_result trip_offload::offload(const fs::path& trip, bool dry_run) {
     const auto started = std::chrono::steady_clock::now();
     offload_result result;
     result.trip = trip.filename().string();
-    const trip_format::trip_state state = trip_format::state_of_trip(trip);
+    trip_format::trip_state state = trip_format::state_of_trip(trip);
+    if (state == trip_format::trip_state::cut && dry_run) {
+        result.outcome = offload_outcome::would_copy;
+        result.repaired = true;
+        return result;
+    }
+    if (state == trip_format::trip_state::cut) {
+        const archive::trip_repair_report repair = archive::repair_trip(trip);
+        result.repaired = repair.complete() && !repair.folder.empty();
+        if (!result.repaired)
+            result.why = repair.row();
+        state = trip_format::state_of_trip(trip);
+    }
     if (state != trip_format::trip_state::finished) {
         result.outcome = state == trip_format::trip_state::cut ? offload_outcome::cut
                                                                : offload_outcome::being_written;

@@ -4,7 +4,8 @@
 // (SHA-256) while read from the car's disk, forced to DEST's disk, read back from that disk
 // (not from memory) and compared; only then it gets manifest.sha256 and car.identity and is
 // renamed to its final name, and the car's catalogue counts it as offloaded. A killed offload
-// leaves only temporary folders, which the next one finishes.
+// leaves only temporary folders, which the next one finishes. A trip left by a power cut is
+// repaired first; a trip still being written is never copied.
 
 #include "archive/car_identity.h"
 #include "archive/trip_manifest.h"
@@ -28,7 +29,7 @@ enum class offload_outcome {
     already_there, // a copy with a matching manifest was there
     would_copy,    // a dry run: would be copied
     being_written, // skipped: a camera is still writing it
-    cut,           // skipped: left by a power cut
+    cut,           // skipped: left by a power cut, and its repair did not finish
     refused,       // not copied: the copy at DEST is another car's, or read back wrong
 };
 
@@ -37,7 +38,8 @@ struct offload_result {
     offload_outcome outcome = offload_outcome::copied;
     uint64_t bytes = 0;
     double seconds = 0.0;
-    std::string why; // for refused trips, one line
+    std::string why;       // for refused and cut trips, one line
+    bool repaired = false; // left by a power cut and repaired first (a dry run: would be)
 };
 
 // What the offload tells while it works. `progress` gets the bytes done of the current trip

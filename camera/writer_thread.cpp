@@ -67,7 +67,16 @@ writer_thread::~writer_thread() {
 wxThread::ExitCode writer_thread::Entry() {
     for (;;) {
         uint64_t command = 0;
-        if (writer_queue->Receive(command) != wxMSGQUEUE_NO_ERROR)
+        // While no frames come, the last ones written still reach the disk within the sync
+        // interval.
+        const auto sync_wait = video_file_writer_basic::default_sync_interval.count();
+        const wxMessageQueueError received = writer_queue->ReceiveTimeout(sync_wait, command);
+        if (received == wxMSGQUEUE_TIMEOUT) {
+            if (!folder_missing)
+                writer->keep_durable();
+            continue;
+        }
+        if (received != wxMSGQUEUE_NO_ERROR)
             return 0;
         take_queued_frames();
         write_batch();
@@ -131,6 +140,7 @@ bool writer_thread::trip_folder_ready() {
     if (!make_late_trip_folder(folder))
         return false;
     folder_missing = false;
+    writer->mark_trip();
     screen->post_journal_row(false, wxString::Format(wxString::FromUTF8("Запись: %s"),
                                                      wxFileName::DirName(folder).GetPathWithSep()));
     return true;

@@ -42,4 +42,12 @@ bool replace_file(const std::filesystem::path& path, std::string_view bytes);
 // it survive a power cut once this returns.
 bool sync_folder(const std::filesystem::path& folder);
 
+// Appends the bytes to `path` (created when missing, its name made durable then) and forces
+// them to the disk.
+bool append_durably(const std::filesystem::path& path, std::string_view bytes);
+
+// Forces every file and folder written on the file system that holds `path` to the disk, in one
+// call: cheaper than syncing many small files one by one.
+bool sync_file_system(const std::filesystem::path& path);
+
 } // namespace platform

@@ -40,8 +40,9 @@ trip_write_mark::trip_write_mark(const std::filesystem::path& trip_folder) : fol
         std::filesystem::remove(unnamed, error);
         return;
     }
-    // The mark must outlive a cut that comes a moment later.
+    // The mark, and the trip folder's own name, must outlive a cut that comes a moment later.
     platform::sync_folder(folder);
+    platform::sync_folder(folder.parent_path());
 }
 
 trip_write_mark::trip_write_mark(const std::filesystem::path& trip_folder, existing_file)

@@ -348,7 +348,7 @@ TEST_F(offload, a_root_that_does_not_exist_is_an_error) {
     }
 }
 
-TEST_F(offload, a_trip_being_written_or_left_by_a_cut_is_skipped_with_a_line) {
+TEST_F(offload, a_trip_being_written_is_skipped_and_one_left_by_a_cut_is_repaired_first) {
     const fs::path written = record_trip(root, "Котел", 2);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const fs::path cut = record_trip(root, "Дизель", 2);
@@ -357,16 +357,23 @@ TEST_F(offload, a_trip_being_written_or_left_by_a_cut_is_skipped_with_a_line) {
     // A mark nobody holds is what a power cut leaves.
     std::ofstream(cut / trip_format::write_mark_name).flush();
 
+    const tool_result dry = run_tool({"offload", destination.string(), "--dry-run"});
+    EXPECT_NE(dry.out.find("would copy: " + cut.filename().string() + ", "), std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("(after repairing it)"), std::string::npos);
+    EXPECT_TRUE(fs::exists(cut / trip_format::write_mark_name)) << "a dry run changes nothing";
+
     const tool_result result = run_tool({"offload", destination.string()});
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_NE(result.out.find("skipped (still being written): " + written.filename().string()),
               std::string::npos)
         << result.out;
-    EXPECT_NE(
-        result.out.find("skipped (left by a power cut; not repaired): " + cut.filename().string()),
-        std::string::npos);
+    EXPECT_NE(result.out.find("copied: " + cut.filename().string()), std::string::npos);
+    EXPECT_NE(result.out.find("(repaired first)"), std::string::npos);
     EXPECT_FALSE(fs::exists(copy_of(written)));
-    EXPECT_FALSE(fs::exists(copy_of(cut)));
+    EXPECT_FALSE(fs::exists(cut / trip_format::write_mark_name));
+    EXPECT_FALSE(fs::exists(copy_of(cut) / trip_format::write_mark_name));
+    EXPECT_TRUE(sha256sum_passes(copy_of(cut)));
 }
 
 namespace {

@@ -50,7 +50,7 @@ std::string outcome_word(offload_outcome outcome) {
     case offload_outcome::being_written:
         return "skipped (still being written)";
     case offload_outcome::cut:
-        return "skipped (left by a power cut; not repaired)";
+        return "skipped (left by a power cut; its repair did not finish)";
     case offload_outcome::refused:
         return "refused";
     }
@@ -127,8 +127,12 @@ int offload_commands::offload(const fs::path& destination, bool dry_run) {
                 << " (" << rate(2 * result.bytes, result.seconds) << " copied and read back)";
         else if (result.outcome == offload_outcome::would_copy)
             out << ", " << megabytes(result.bytes);
-        else if (result.outcome == offload_outcome::refused)
+        else if (result.outcome == offload_outcome::refused ||
+                 result.outcome == offload_outcome::cut)
             out << ": " << result.why;
+        if (result.repaired)
+            out << (result.outcome == offload_outcome::would_copy ? " (after repairing it)"
+                                                                  : " (repaired first)");
         out << std::endl;
     };
     trip_offload offload(root, destination, car, log, listener);
