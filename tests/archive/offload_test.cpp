@@ -2,6 +2,7 @@
 // recorder's own writer made, checked with sha256sum, onto real file systems (tmpfs mounts for
 // a full and a read-only office disk), killed mid-copy, and against another car's copy.
 
+#include "archive/retention.h"
 #include "archive/trip_manifest.h"
 #include "recording/video_file_writer_png.h"
 #include "tests/recording/recording_test_support.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 #include <map>
 #include <optional>
 #include <random>
@@ -485,4 +487,38 @@ TEST_F(offload,
     for (size_t row = 1; row < passes.size(); ++row)
         passed.insert(passes[row][0]);
     EXPECT_EQ(passed, (std::set<std::string>{"Вагон-7", "Вагон-9"}));
+}
+
+TEST_F(offload, retention_deletes_only_offloaded_trips_unchanged_since_and_not_being_recorded) {
+    const fs::path first = record_trip(root, "Котел", 2);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const fs::path changed = record_trip(root, "Котел", 2);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const fs::path open = record_trip(root, "Котел", 2);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const fs::path without_copy = record_trip(root, "Дизель", 2);
+    ASSERT_EQ(run_tool({"offload", destination.string()}).status, 0);
+    // The last trip's copy is found damaged: the car stops counting it.
+    fs::remove(copy_of(without_copy) / "data.idx");
+    ASSERT_EQ(run_tool({"verify", destination.string()}).status, 1);
+    std::ofstream(changed / "marks.csv", std::ios::app) << "mark\n";
+    // What a power cut in the middle of an earlier deletion left.
+    fs::create_directories(root / ".2026.01.01 00.00.00[Котел].deleting" / "leftover");
+
+    // A limit no disk reaches: everything that may go, goes.
+    const retention_result result =
+        make_room(root, std::numeric_limits<uint64_t>::max(), {open.filename().string()},
+                  [](const fs::path& folder) -> std::optional<uint64_t> {
+                      return fs::space(folder).available;
+                  });
+    ASSERT_EQ(result.deleted.size(), 1u);
+    EXPECT_EQ(result.deleted[0].folder, first);
+    EXPECT_EQ(result.deleted[0].copy, copy_of(first).string());
+    EXPECT_TRUE(result.failures.empty());
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_TRUE(fs::exists(changed / "data.idx")) << "changed since its copy";
+    EXPECT_TRUE(fs::exists(open / "data.idx")) << "a camera writes it";
+    EXPECT_TRUE(fs::exists(without_copy / "data.idx")) << "no verified copy";
+    EXPECT_FALSE(fs::exists(root / ".2026.01.01 00.00.00[Котел].deleting"));
+    EXPECT_EQ(offloaded_column().count(first.filename().string()), 0u);
 }

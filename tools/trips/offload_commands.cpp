@@ -112,6 +112,9 @@ offload_commands::offload_commands(fs::path root, car_identity car, std::ostream
     : root(std::move(root)), car(std::move(car)), out(out), terminal(terminal) {}
 
 int offload_commands::offload(const fs::path& destination, bool dry_run) {
+    std::error_code error;
+    if (!fs::is_directory(root, error))
+        throw offload_error("the car's trips folder " + root.string() + " does not exist");
     offload_log log(root);
     progress_line progress(out, terminal);
     offload_listener listener;
