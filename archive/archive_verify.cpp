@@ -1,5 +1,6 @@
 #include "archive/archive_verify.h"
 
+#include "archive/trip_files.h"
 #include "archive/trip_manifest.h"
 #include "archive/trip_offload.h"
 
@@ -10,13 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string read_small_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<fs::path> folders_in(const fs::path& folder) {
     std::vector<fs::path> folders;
@@ -54,9 +48,9 @@ std::vector<copy_check> verify_archive(const fs::path& destination,
             check.folder = trip;
             check.car_folder = car.filename().string();
             check.trip = trip.filename().string();
-            check.identity = car_identity::parse(read_small_file(trip / car_identity::file_name));
+            check.identity = car_identity::parse(small_file_text(trip / car_identity::file_name));
             const std::optional<trip_manifest> manifest =
-                trip_manifest::parse(read_small_file(trip / trip_manifest::file_name));
+                trip_manifest::parse(small_file_text(trip / trip_manifest::file_name));
             if (!has_manifest)
                 check.problems.push_back(std::string(trip_manifest::file_name) + " is missing");
             else if (!manifest)

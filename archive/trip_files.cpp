@@ -3,6 +3,8 @@
 #include "recording/trip_catalogue.h"
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -38,6 +40,13 @@ uint64_t total_size(const std::vector<trip_file>& files) {
     for (const trip_file& file : files)
         total += file.size;
     return total;
+}
+
+std::string small_file_text(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::vector<fs::path> trip_folders_under(const fs::path& folder) {

@@ -22,5 +22,8 @@ std::string stamp_of_files(const std::vector<trip_file>& files);
 
 uint64_t total_size(const std::vector<trip_file>& files);
 
+// A small file's bytes (a manifest, an identity); empty when it cannot be read.
+std::string small_file_text(const std::filesystem::path& path);
+
 // The trip folders directly under a folder (names the recorder gives), oldest first.
 std::vector<std::filesystem::path> trip_folders_under(const std::filesystem::path& folder);

@@ -29,13 +29,6 @@ namespace {
 constexpr const char* progress_file = ".copied";
 constexpr size_t piece_size = 1 << 20;
 
-std::string read_small_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // DEST's own failure, told in its words: the whole run ends.
 [[noreturn]] void destination_failed(const fs::path& destination, const std::string& doing,
                                      int code) {
@@ -123,7 +116,7 @@ std::vector<offload_result> trip_offload::run(bool dry_run) {
 
 void trip_offload::check_identity(const fs::path& folder, const std::string& trip) const {
     const std::optional<car_identity> found =
-        car_identity::parse(read_small_file(folder / car_identity::file_name));
+        car_identity::parse(small_file_text(folder / car_identity::file_name));
     if (!found)
         throw std::runtime_error(trip + ": " + folder.string() +
                                  " is there without a car's identity; it is left as it is");
@@ -162,7 +155,7 @@ struct copied_file {
 
 std::map<std::string, copied_file> copied_so_far(const fs::path& temp) {
     std::map<std::string, copied_file> copied;
-    std::istringstream lines(read_small_file(temp / progress_file));
+    std::istringstream lines(small_file_text(temp / progress_file));
     std::string line;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
@@ -182,7 +175,7 @@ bool trip_offload::copy_matches(const std::string& name, const fs::path& final_f
     std::error_code error;
     if (fs::exists(final_folder / damaged_mark, error))
         return false;
-    const std::string manifest_text = read_small_file(final_folder / trip_manifest::file_name);
+    const std::string manifest_text = small_file_text(final_folder / trip_manifest::file_name);
     const std::optional<trip_manifest> there = trip_manifest::parse(manifest_text);
     if (!there || *there != source)
         return false;
@@ -361,7 +354,7 @@ offload_result trip_offload::offload(const fs::path& trip, bool dry_run) {
         if (there) {
             const std::optional<offload_entry> known = log.entry(result.trip);
             const std::string manifest_text =
-                read_small_file(final_folder / trip_manifest::file_name);
+                small_file_text(final_folder / trip_manifest::file_name);
             const bool known_match = known && known->source_stamp == stamp &&
                                      known->manifest_sum == sum_of_text(manifest_text) &&
                                      known->destination == final_folder.string() &&
