@@ -4,7 +4,7 @@
 #include "app/journal_files.h"
 #include "app/kestrel.h"
 #include "app/status_line.h"
-#include "app/trip_browser.h"
+#include "archive/catalogue_keeper.h"
 #include "archive/retention_keeper.h"
 #include "camera/camera_screen.h"
 #include "camera/pipeline_rules.h"
@@ -14,8 +14,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "position/dpp_thread.h"
-#include "recording/catalogue_keeper.h"
-#include "recording/trip_folder.h"
+#include "review/trip_browser.h"
 #include "settings/car_settings.h"
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
@@ -126,10 +125,11 @@ wxEND_EVENT_TABLE()
     SetStatusWidths(2, status_widths);
     write_start_rows();
     // Trips a crash or a power cut left behind join the catalogue.
-    catalogue_keeper::instance().sync_later(native_path(read_text(*config, "write_path")));
+    catalogue_keeper::instance().sync_later(
+        platform::native_path(read_text(*config, "write_path")));
     start_retention();
-    trip_repair =
-        std::make_unique<trip_repair_worker>(this, native_path(read_text(*config, "write_path")));
+    trip_repair = std::make_unique<trip_repair_worker>(
+        this, platform::native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
     termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });
@@ -292,6 +292,9 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
     camera_screen* screen = nullptr;
     try {
         screen = new camera_screen(this, &coord_client, config.get(), camera_name);
+        screen->when_trip_finished([](const wxString& trip_folder) {
+            catalogue_keeper::instance().add_later(platform::native_path(trip_folder));
+        });
         aui_manager.AddPane(
             screen,
             floating_pane(camera_name).Name(camera_name).FloatingPosition(next_camera_position()));
@@ -405,7 +408,8 @@ void kestrel_frame::on_status_timer(wxTimerEvent&) {
 
 void kestrel_frame::start_retention() {
     const wxString configured = read_text(*config, "write_path");
-    const std::filesystem::path write_path = native_path(configured.empty() ? "." : configured);
+    const std::filesystem::path write_path =
+        platform::native_path(configured.empty() ? "." : configured);
     std::error_code error;
     const std::filesystem::space_info disk = std::filesystem::space(write_path, error);
     retention = std::make_unique<retention_keeper>(
@@ -415,7 +419,8 @@ void kestrel_frame::start_retention() {
 void kestrel_frame::journal_retention() {
     std::set<std::string> open_trips;
     for (camera_screen* const screen : camera_screens()) {
-        const std::filesystem::path folder = native_path(screen->trip_folder()).lexically_normal();
+        const std::filesystem::path folder =
+            platform::native_path(screen->trip_folder()).lexically_normal();
         open_trips.insert(
             (folder.has_filename() ? folder : folder.parent_path()).filename().string());
     }

@@ -1,6 +1,6 @@
 #include "archive/archive_verify.h"
 
-#include "archive/trip_files.h"
+#include "archive/trip_contents.h"
 #include "archive/trip_manifest.h"
 #include "archive/trip_offload.h"
 

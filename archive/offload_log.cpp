@@ -1,8 +1,8 @@
 #include "archive/offload_log.h"
 
+#include "archive/sqlite_connection.h"
+#include "archive/sqlite_statement.h"
 #include "platform/database_place.h"
-#include "recording/sqlite_connection.h"
-#include "recording/sqlite_statement.h"
 
 #include <sqlite3.h>
 

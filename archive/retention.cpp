@@ -1,7 +1,7 @@
 #include "archive/retention.h"
 
 #include "archive/offload_log.h"
-#include "archive/trip_files.h"
+#include "archive/trip_contents.h"
 #include "trip_format/trip_write_mark.h"
 
 #include <map>

@@ -1,7 +1,7 @@
 #include "archive/retention_keeper.h"
 
+#include "archive/catalogue_keeper.h"
 #include "archive/retention.h"
-#include "recording/catalogue_keeper.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "archive/offload_log.h"
 #include "archive/sha256_digest.h"
-#include "archive/trip_files.h"
+#include "archive/trip_contents.h"
 #include "archive/trip_repair.h"
 #include "platform/file_copy.h"
 #include "trip_format/trip_write_mark.h"

@@ -1,11 +1,11 @@
 #include "archive/trip_repair.h"
 
+#include "archive/trip_catalogue.h"
+#include "archive/trip_index.h"
 #include "media/avi_repair.h"
 #include "platform/durable_file.h"
-#include "recording/csv_line.h"
-#include "recording/route_log.h"
-#include "recording/trip_catalogue.h"
-#include "recording/trip_index.h"
+#include "trip_format/csv_line.h"
+#include "trip_format/trip_files.h"
 #include "trip_format/trip_write_mark.h"
 
 #include <algorithm>
@@ -115,7 +115,7 @@ long long number_or(const std::string& text, long long otherwise) {
 
 // route.csv without the lines past the last frame the index lists, nor a line cut short.
 void trim_route(const fs::path& folder, long long last_frame) {
-    const fs::path path = folder / route_log::file_name;
+    const fs::path path = folder / trip_files::route;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return;

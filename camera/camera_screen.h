@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -45,6 +46,12 @@ public:
     const wxString& trip_folder() const { return trip_path; }
     // GUI thread: what the status line tells of this camera.
     camera_progress progress() const;
+
+    // GUI thread: called with the trip folder once the pane has closed and its writer has
+    // saved everything, so that whoever keeps the recordings can take the trip in.
+    void when_trip_finished(std::function<void(const wxString& trip_folder)> handler) {
+        trip_finished = std::move(handler);
+    }
 
     // Writer thread: the disk is at its floor and nothing is recorded, or it has room again.
     void set_recording_stopped(bool stopped) { recording_stopped = stopped; }
@@ -127,6 +134,7 @@ private:
     int32_t frames_received = 0;
     int32_t frames_written = 0; // guarded by writer_guard once the writer has ended
     wxString trip_path;
+    std::function<void(const wxString& trip_folder)> trip_finished;
     int64_t start_time = 0;
     int64_t end_time = 0;
     wxMessageQueue<uint64_t> writer_queue;

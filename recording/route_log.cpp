@@ -2,7 +2,7 @@
 
 #include "platform/durable_file.h"
 #include "platform/text.h"
-#include "recording/csv_line.h"
+#include "trip_format/csv_line.h"
 
 #include <wx/string.h>
 

@@ -1,5 +1,6 @@
 #include "recording/video_file_writer_basic.h"
 
+#include "platform/text.h"
 #include "recording/trip_folder.h"
 
 std::vector<writer_row> video_file_writer_basic::take_rows() {
@@ -46,7 +47,8 @@ void video_file_writer_basic::resume_writing() {
 }
 
 void video_file_writer_basic::mark_trip() {
-    auto made = std::make_unique<trip_format::trip_write_mark>(native_path(trip_folder()));
+    auto made =
+        std::make_unique<trip_format::trip_write_mark>(platform::native_path(trip_folder()));
     if (made->held())
         mark = std::move(made);
 }

@@ -2,6 +2,7 @@
 
 #include "journal/journal.h"
 #include "platform/durable_file.h"
+#include "platform/text.h"
 
 video_file_writer_image::video_file_writer_image(const wxString& camera_name,
                                                  const wxString& name_template)
@@ -25,7 +26,7 @@ std::size_t video_file_writer_image::write(const media::video_frame& picture,
     target.SetFullName(names.free_name(target, wanted));
     image_bytes encoded;
     const bool saved = !picture.empty() && encode(picture, encoded) &&
-                       write_whole_file(native_path(target.GetFullPath()), encoded);
+                       write_whole_file(platform::native_path(target.GetFullPath()), encoded);
     if (!saved) {
         set_failure(wxString::Format(wxString::FromUTF8("Не удается сохранить изображение [%s]"),
                                      target.GetFullPath()));
@@ -41,7 +42,7 @@ std::size_t video_file_writer_image::write(const media::video_frame& picture,
 bool video_file_writer_image::make_durable() {
     // One call for all the stills of the last interval, their names included, rather than one
     // per file.
-    if (!platform::sync_file_system(native_path(target.GetPath())))
+    if (!platform::sync_file_system(platform::native_path(target.GetPath())))
         return false;
     const bool saved = index.save();
     note_index_state(index);
@@ -49,7 +50,7 @@ bool video_file_writer_image::make_durable() {
 }
 
 std::size_t video_file_writer_image::close() {
-    const bool synced = platform::sync_file_system(native_path(target.GetPath()));
+    const bool synced = platform::sync_file_system(platform::native_path(target.GetPath()));
     const bool saved = synced && index.close();
     note_index_state(index);
     end_trip(saved);

@@ -4,7 +4,7 @@
 #include "archive/trip_offload.h"
 #include "offload_commands.h"
 #include "platform/paths.h"
-#include "recording/trip_folder.h"
+#include "platform/text.h"
 #include "settings/car_settings.h"
 #include "settings/settings_file_store.h"
 #include "settings/settings_store.h"
@@ -139,8 +139,9 @@ int run(const command_line& line) {
     if (line.words.empty())
         throw usage_error(std::string("no command: ") + commands_named);
     const std::unique_ptr<settings_file_store> settings = user_settings();
-    const std::filesystem::path root = line.root ? std::filesystem::path(*line.root)
-                                                 : native_path(read_text(*settings, "write_path"));
+    const std::filesystem::path root =
+        line.root ? std::filesystem::path(*line.root)
+                  : platform::native_path(read_text(*settings, "write_path"));
     std::error_code error;
     if (line.root && !std::filesystem::is_directory(root, error))
         throw trip_command_error("--root " + root.string() + " does not exist or is not a folder");
