@@ -43,6 +43,8 @@ retention_result retention_keeper::take_news() {
 
 void retention_keeper::run() {
     std::unique_lock<std::mutex> guard(lock);
+    // The first pass comes a period after the start, once the owner has named the open trips.
+    wake.wait_for(guard, period, [this] { return stopping; });
     while (!stopping) {
         const std::set<std::string> keep = open_trips;
         guard.unlock();

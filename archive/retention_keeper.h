@@ -18,6 +18,7 @@
 
 class retention_keeper {
 public:
+    // Makes a pass every `period`, the first one a period after the start.
     retention_keeper(std::filesystem::path write_path, uint64_t keep_free,
                      std::chrono::milliseconds period = std::chrono::seconds(5));
     // Stops the thread and waits for it (a deletion under way is finished first).
