@@ -23,8 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* index_name = "data.idx";
-
 // What one record of data.idx says, as the file has it.
 struct record_text {
     std::string file;
@@ -172,6 +170,8 @@ std::string trip_repair_report::row() const {
         text << ", добавлено записей индекса " << records_added;
     if (files_removed > 0)
         text << ", удалено файлов без кадров " << files_removed;
+    if (files_set_aside > 0)
+        text << ", нечитаемых файлов отложено (.damaged) " << files_set_aside;
     return text.str();
 }
 
@@ -182,7 +182,7 @@ trip_repair_report repair_trip(const fs::path& trip_folder, const keep_going& go
         return report;
     report.folder = trip_folder;
 
-    const trip_index index = trip_index::read(trip_folder / index_name);
+    const trip_index index = trip_index::read(trip_folder / trip_files::index);
     std::map<std::string, std::size_t> frames_held;
     for (const std::string& name : videos_in_order(trip_folder, index)) {
         if (go_on && !go_on()) {
@@ -196,6 +196,7 @@ trip_repair_report repair_trip(const fs::path& trip_folder, const keep_going& go
         using outcome = media::avi_repair_result::outcome;
         report.files_finished += result.what == outcome::rewritten ? 1 : 0;
         report.files_removed += result.what == outcome::no_frames ? 1 : 0;
+        report.files_set_aside += result.what == outcome::set_aside ? 1 : 0;
         report.files_left +=
             result.what == outcome::no_room || result.what == outcome::failed ? 1 : 0;
         report.no_room = report.no_room || result.what == outcome::no_room;
@@ -244,7 +245,8 @@ trip_repair_report repair_trip(const fs::path& trip_folder, const keep_going& go
     const bool changed = report.records_dropped > 0 || report.records_added > 0 ||
                          index.missing() || !index.problem().empty();
     if (changed)
-        report.index_saved = platform::replace_file(trip_folder / index_name, index_document(kept));
+        report.index_saved =
+            platform::replace_file(trip_folder / trip_files::index, index_document(kept));
     if (report.index_saved) {
         trim_route(trip_folder, kept.empty() ? -1 : number_or(kept.back().frame, 0));
         if (report.complete())

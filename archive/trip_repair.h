@@ -21,6 +21,7 @@ struct trip_repair_report {
     std::size_t frames = 0;
     std::size_t files_finished = 0;  // video files rewritten finished
     std::size_t files_removed = 0;   // video files that held no whole frame
+    std::size_t files_set_aside = 0; // video files that cannot be read: now <name>.damaged
     std::size_t files_left = 0;      // video files left as they were: no room, or a failed copy
     std::size_t records_dropped = 0; // index records that named a frame no file holds
     std::size_t records_added = 0;   // frames on the disk that the index did not list yet

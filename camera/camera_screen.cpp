@@ -151,6 +151,11 @@ void camera_screen::writer_ended(int32_t frames_in_files) {
     worker_ended.notify_all();
 }
 
+std::size_t camera_screen::queue_peak_bytes() const {
+    const std::lock_guard<std::mutex> lock(frame_queue_lock);
+    return frame_budget.peak_bytes();
+}
+
 void camera_screen::on_frame(wxThreadEvent&) {
     paint_display_slot();
 }

@@ -10,6 +10,7 @@
 #include "position/track_position.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,6 +38,13 @@ public:
 
     int32_t received_count() const { return frames_received; }
     int32_t written_count() const { return frames_written; }
+    // How long the writer has spent forcing files to the disk, and how often; any thread.
+    std::chrono::nanoseconds time_syncing() const {
+        return std::chrono::nanoseconds(syncing_ns.load());
+    }
+    uint64_t sync_count() const { return syncs_done.load(); }
+    // The most picture bytes that waited for the writer at once.
+    std::size_t queue_peak_bytes() const;
     // Pictures drawn in the pane: none while nobody can see it.
     int32_t painted_count() const { return pictures_painted; }
     // What a mark records: the position of the latest frame (nothing before the first one),
@@ -133,6 +141,9 @@ private:
 
     int32_t frames_received = 0;
     int32_t frames_written = 0; // guarded by writer_guard once the writer has ended
+    // Published by the writer thread as it syncs.
+    std::atomic<int64_t> syncing_ns{0};
+    std::atomic<uint64_t> syncs_done{0};
     wxString trip_path;
     std::function<void(const wxString& trip_folder)> trip_finished;
     int64_t start_time = 0;

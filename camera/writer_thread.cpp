@@ -74,6 +74,7 @@ wxThread::ExitCode writer_thread::Entry() {
         if (received == wxMSGQUEUE_TIMEOUT) {
             if (!folder_missing)
                 writer->keep_durable();
+            publish_sync_totals();
             continue;
         }
         if (received != wxMSGQUEUE_NO_ERROR)
@@ -121,6 +122,12 @@ void writer_thread::write_one(const frame_item& item) {
         note_written(writer->write(item.picture, item.position));
     }
     post_writer_rows();
+    publish_sync_totals();
+}
+
+void writer_thread::publish_sync_totals() {
+    screen->syncing_ns = writer->time_syncing().count();
+    screen->syncs_done = writer->syncs();
 }
 
 bool writer_thread::may_write() {

@@ -5,6 +5,8 @@
 #include "media/avi_file.h"
 #include "platform/durable_file.h"
 
+#include <algorithm>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -64,7 +66,8 @@ private:
 
     // The last chunk is torn when its header declares more bytes than the file still holds.
     bool torn(const AVPacket& packet) const {
-        return packet.pos >= 8 && declared_size(packet) != static_cast<uint64_t>(packet.size);
+        return (packet.flags & AV_PKT_FLAG_CORRUPT) != 0 ||
+               (packet.pos >= 8 && declared_size(packet) != static_cast<uint64_t>(packet.size));
     }
 
     uint64_t declared_size(const AVPacket& packet) const {
@@ -100,6 +103,28 @@ bool room_for_copy(const std::filesystem::path& file) {
     return !error && space.available > size + (1u << 20);
 }
 
+// A file whose header never reached the disk: the cut came right after it was made. One that
+// holds nothing but zeros (or nothing at all) goes; anything else is kept under another name.
+avi_repair_result put_away_unreadable(const std::filesystem::path& file) {
+    std::ifstream bytes(file, std::ios::binary);
+    char block[65536];
+    bool only_zeros = true;
+    while (only_zeros && bytes.read(block, sizeof block).gcount() > 0)
+        only_zeros = std::all_of(block, block + bytes.gcount(), [](char c) { return c == 0; });
+    bytes.close();
+    std::error_code error;
+    if (only_zeros) {
+        std::filesystem::remove(file, error);
+        platform::sync_folder(file.parent_path());
+        return {avi_repair_result::outcome::no_frames, 0};
+    }
+    std::filesystem::path aside = file;
+    aside += ".damaged";
+    std::filesystem::rename(file, aside, error);
+    platform::sync_folder(file.parent_path());
+    return {error ? avi_repair_result::outcome::failed : avi_repair_result::outcome::set_aside, 0};
+}
+
 } // namespace
 
 avi_repair_result repair_avi(const std::filesystem::path& file,
@@ -112,7 +137,7 @@ avi_repair_result repair_avi(const std::filesystem::path& file,
     {
         cut_file_reader counter(file);
         if (!counter.readable())
-            return {avi_repair_result::outcome::no_frames, 0};
+            return put_away_unreadable(file);
         while (counter.next() != nullptr)
             ++held;
         if (counter.finished_with(held))

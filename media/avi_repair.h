@@ -16,7 +16,8 @@ struct avi_repair_result {
         rewritten, // the whole packets are in a finished file now
         no_room,   // the disk has no room for the copy: the file stays as it was, readable
         failed,    // the copy could not be written: the file stays as it was
-        no_frames, // the file holds no whole frame (or cannot be read at all)
+        no_frames, // the file held no whole frame and nothing else: it was removed
+        set_aside, // the file cannot be read but holds bytes: renamed to <name>.damaged
     };
     outcome what = outcome::failed;
     // Frames the file holds now, from its first: the whole packets of its video.

@@ -1,7 +1,6 @@
 #include "recording/video_file_writer_basic.h"
 
 #include "platform/text.h"
-#include "recording/trip_folder.h"
 
 std::vector<writer_row> video_file_writer_basic::take_rows() {
     std::vector<writer_row> taken;
@@ -58,8 +57,9 @@ void video_file_writer_basic::keep_durable() {
     if (started - last_sync < sync_interval)
         return;
     make_durable();
-    last_sync = clock::now();
-    sync_time += last_sync - started;
+    // Counted from the start of this sync, so the time a sync takes does not stretch the pace.
+    last_sync = started;
+    sync_time += clock::now() - started;
     ++sync_count;
 }
 

@@ -113,6 +113,7 @@ TEST(ImageWriters, TwoFramesAtTheSamePlaceKeepBothImages) {
         auto writer = opened_writer<video_file_writer_png>(folder, "%km-%m");
         EXPECT_EQ(writer->write(first, at(0, 5, 100)), 1u);
         EXPECT_EQ(writer->write(second, at(1, 5, 100)), 1u);
+        writer->close();
     }
     const std::string trip = only_trip_folder(folder.path());
     EXPECT_EQ(scratch_folder::entries(trip),
