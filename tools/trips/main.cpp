@@ -33,7 +33,8 @@ The trips that Kestrel recorded under a folder, for scripts and the office PC.
 
 Commands:
   list                             CSV of the trips: folder, camera, start, end, frames,
-                                   first and last km+m
+                                   first and last km+m, where its office copy is and when it
+                                   was last read back whole (offloaded, verified)
   place PLACE [--within M]         CSV of the frame nearest to PLACE of every pass of every
                                    trip that passed within M metres of it (default 25): folder,
                                    camera, file, frame_in_file, frame, abs, km, m, time, dir, way
