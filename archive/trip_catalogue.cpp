@@ -5,6 +5,7 @@
 #include "archive/sqlite_transaction.h"
 #include "archive/trip_index.h"
 #include "archive/trip_route.h"
+#include "platform/database_place.h"
 #include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 #include "trip_format/trip_marks.h"
@@ -116,7 +117,9 @@ int64_t started_seconds(const std::string& started) {
 // them makes the entry stale.
 std::string stamp_of(const fs::path& folder) {
     std::string stamp;
-    for (const char* name : {trip_files::index, trip_files::route, trip_files::marks}) {
+    // An offloaded copy in an office archive also changes when its manifest does.
+    for (const char* name :
+         {trip_files::index, trip_files::route, trip_files::marks, "manifest.sha256"}) {
         std::error_code error;
         const auto size = fs::file_size(folder / name, error);
         const auto changed = fs::last_write_time(folder / name, error);
@@ -172,7 +175,7 @@ trip_catalogue::trip_catalogue(const fs::path& write_path)
 trip_catalogue::~trip_catalogue() = default;
 
 void trip_catalogue::open_file() {
-    const fs::path file = write_path / file_name;
+    const fs::path file = platform::database_place(write_path, file_name);
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             // One connection per thread: SQLite need not lock it for us.
@@ -227,7 +230,8 @@ void trip_catalogue::open_memory(const std::string& why) {
     db->execute("PRAGMA foreign_keys=ON");
     make_tables();
     memory_only = true;
-    memory_notice = "trip catalogue kept in memory: " + (write_path / file_name).string() +
+    memory_notice = "trip catalogue kept in memory: " +
+                    platform::database_place(write_path, file_name).string() +
                     " cannot be written (" + why + ")";
 }
 

@@ -1,5 +1,7 @@
 #pragma once
-// The catalogue of the trips recorded under write_path, "<write_path>/catalogue.sqlite": a
+// The catalogue of the trips recorded under write_path, "<write_path>/catalogue.sqlite" (on a
+// network share or a user-space file system: in the user's cache folder, where SQLite's locks
+// hold; platform/database_place.h): a
 // cache of what the trip folders hold (trips, their passes, and every 128th record's place and
 // byte offset in data.idx, so a place is found without reading whole indexes). Deleting it
 // loses nothing: it is made again from the folders.

@@ -1,6 +1,7 @@
 #include "review/trip_browser.h"
 
 #include "archive/index_csv_export.h"
+#include "archive/offload_log.h"
 #include "archive/track_place.h"
 #include "journal/journal.h"
 #include "platform/text.h"
@@ -66,6 +67,12 @@ wxString trip_note(const trip_summary& trip) {
     return wxString::Format(utf8("data.idx прочитан не весь: %s"), detail);
 }
 
+// "проверена 09.12.2026 01:58": when the trip's office copy was last read back whole.
+wxString copy_text(const offload_entry& copy) {
+    return wxDateTime(static_cast<time_t>(copy.verified_at))
+        .Format(utf8("проверена %d.%m.%Y %H:%M"));
+}
+
 wxString direction_text(const trip_pass& pass) {
     const wxString sense = pass.sense > 0 ? utf8("↑") : pass.sense < 0 ? utf8("↓") : wxString();
     return (utf8(pass.dir) + " " + sense).Strip(wxString::both);
@@ -90,8 +97,8 @@ trip_browser::trip_browser(wxWindow* parent, const wxConfigBase& config)
 
     trip_rows = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxSize(-1, 150),
                                wxLC_REPORT | wxLC_SINGLE_SEL);
-    const char* const columns[] = {"Поездка", "Камера", "Начало", "Кадров",
-                                   "От",      "До",     "Файлов", "Примечание"};
+    const char* const columns[] = {"Поездка", "Камера", "Начало",     "Кадров", "От",
+                                   "До",      "Файлов", "Примечание", "Копия"};
     for (const char* column : columns)
         trip_rows->AppendColumn(utf8(column));
     trip_rows->Bind(wxEVT_LIST_ITEM_SELECTED, &trip_browser::on_trip_selected, this);
@@ -239,7 +246,11 @@ void trip_browser::refresh_trips() {
     // The first listing brings the catalogue up to the folders; the button rebuilds it whole.
     const bool rebuild = trips_listed_once;
     trips_listed_once = true;
-    using listing = std::pair<std::vector<trip_summary>, std::string>;
+    struct listing {
+        std::vector<trip_summary> trips;
+        std::string notice;
+        std::map<std::string, offload_entry> copies;
+    };
     in_background<listing>(
         [this, rebuild] {
             trip_catalogue& trips = catalogue();
@@ -248,9 +259,12 @@ void trip_browser::refresh_trips() {
                 trips.rebuild(go_on);
             else
                 trips.sync(go_on);
-            return listing(trips.trips(), trips.notice());
+            return listing{trips.trips(), trips.notice(), offload_log(root).entries()};
         },
-        [this](listing result) { show_trips(std::move(result.first), std::move(result.second)); });
+        [this](listing result) {
+            copies = std::move(result.copies);
+            show_trips(std::move(result.trips), std::move(result.notice));
+        });
 }
 
 void trip_browser::show_trips(std::vector<trip_summary> trips, std::string notice) {
@@ -286,6 +300,9 @@ void trip_browser::fill_trip_row(long row, const trip_summary& trip) {
     trip_rows->SetItem(row, 7, note);
     if (!note.empty())
         trip_rows->SetItemTextColour(row, *wxRED);
+    const auto copy = copies.find(trip.folder.filename().string());
+    if (copy != copies.end())
+        trip_rows->SetItem(row, 8, copy_text(copy->second));
 }
 
 void trip_browser::open_trip(size_t row) {

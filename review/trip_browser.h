@@ -5,11 +5,13 @@
 // shown place ("then and now"), snapshots and an export of the index. Indexes and the catalogue
 // are read on the pane's worker thread; the GUI thread only shows what it hands back.
 
+#include "archive/offload_log.h"
 #include "archive/trip_catalogue.h"
 #include "review/loaded_trip.h"
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -162,6 +164,8 @@ private:
     std::unique_ptr<wxFileSystemWatcher> marks_watcher;
 
     wxListCtrl* trip_rows = nullptr;
+    // The listed trips' verified office copies, by folder name (GUI thread).
+    std::map<std::string, offload_entry> copies;
     wxSizer* pictures = nullptr;
     trip_picture_panel* lead = nullptr;
     trip_picture_panel* paired = nullptr;
