@@ -6,12 +6,16 @@ extern "C" {
 
 namespace media {
 
+std::string av_error_text(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
 namespace {
 
 std::string describe(const std::string& what_failed, int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return what_failed + ": " + text;
+    return what_failed + ": " + av_error_text(code);
 }
 
 } // namespace

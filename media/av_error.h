@@ -15,6 +15,9 @@ private:
     int result;
 };
 
+// FFmpeg's text for a result code.
+std::string av_error_text(int code);
+
 // Throws av_error when `code` is negative; returns it otherwise.
 int checked(int code, const char* what_failed);
 
