@@ -156,9 +156,12 @@ bool stream_reader::open_decoder() {
     if (avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0)
         return false;
     decoder->pkt_timebase = stream.time_base;
-    // One thread and no frame delay: each packet gives its picture at once.
+    // One thread and no frame delay: each packet gives its picture at once. A stream whose
+    // pictures are sent out of order (B-frames) keeps the decoder's reordering, or pictures
+    // would come in the wrong order and the first ones be lost.
     decoder->thread_count = 1;
-    decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    if (stream.codecpar->video_delay == 0)
+        decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
     if ((codec->capabilities & AV_CODEC_CAP_DR1) != 0) {
         // Frame threads would call the pool from several threads; none is asked for.
         decoder->thread_type = FF_THREAD_SLICE;

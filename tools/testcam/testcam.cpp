@@ -158,11 +158,14 @@ std::string launch_line(const options& opts) {
     const std::string h264_tuning =
         opts.bframes > 0 ? "bframes=" + std::to_string(opts.bframes) + " b-adapt=false"
                          : std::string("tune=zerolatency");
+    // The payloader would settle for Baseline, which has no B-frames.
+    const std::string h264_profile =
+        opts.bframes > 0 ? " ! video/x-h264,profile=main" : std::string();
     const std::string encoder =
         opts.codec == "h264"
             ? "x264enc " + h264_tuning +
                   " speed-preset=ultrafast key-int-max=" + std::to_string(keyframe_interval) +
-                  " bitrate=" + std::to_string(h264_bitrate_kbit(opts)) +
+                  " bitrate=" + std::to_string(h264_bitrate_kbit(opts)) + h264_profile +
                   " ! rtph264pay name=pay0 pt=96"
             : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
     return "( " + source + encoder + " )";
