@@ -201,7 +201,9 @@ bool stream_reader::read(video_frame& picture, std::vector<encoded_packet>& pack
     } catch (const std::invalid_argument&) {
         // A picture the recorder cannot take: treated as a broken stream.
     }
-    close();
+    // A stop leaves the decoder's last pictures to be drained; the owner closes.
+    if (!stop_requested())
+        close();
     return false;
 }
 

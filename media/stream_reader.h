@@ -68,7 +68,8 @@ public:
     bool keeps_packets() const { return keeping_packets && is_open(); }
 
     // The next picture; false when the stream ended, failed, fell silent for the timeout or a
-    // stop was requested: the reader is then closed. With packets kept, `packets` receives every
+    // stop was requested: the reader is then closed (after a stop only by close(), so that the
+    // decoder's last pictures can still be drained). With packets kept, `packets` receives every
     // video packet read since the previous picture, in stream order.
     bool read(video_frame& picture, std::vector<encoded_packet>& packets);
     // The pictures the decoder still holds, one a call, once no more packets are to be read
