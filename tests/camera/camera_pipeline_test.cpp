@@ -774,4 +774,21 @@ TEST_F(camera_pipeline, a_copied_stream_with_b_frames_lists_every_picture_where_
             EXPECT_GT(cv::norm(difference, cv::NORM_INF), 40.0) << "record " << record;
         }
     }
+    // A clip up to record 12 holds the picture shown there, although the reference picture
+    // after it is stored before it; the clip starts at the file's first key frame.
+    const std::string clip = home.path() + "/clip.avi";
+    const std::string command =
+        "'" + test_support::tool_path("trips/kestrel-trips") + "' --root '" + home.path() +
+        "' clip '" + std::filesystem::path(folder).filename().string() + "' " +
+        std::to_string(index[3].abscoord) + " " + std::to_string(index[12].abscoord) + " -o '" +
+        clip + "' > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_GE(count_video_frames(clip), 13);
+    const cv::Mat in_clip = decoded_by_ffmpeg(clip, 12, cv::Size(320, 240));
+    const cv::Mat in_file = decoded_by_ffmpeg(videos.front(), 12, cv::Size(320, 240));
+    ASSERT_FALSE(in_clip.empty());
+    ASSERT_FALSE(in_file.empty());
+    cv::Mat difference;
+    cv::absdiff(in_clip, in_file, difference);
+    EXPECT_LT(cv::norm(difference, cv::NORM_INF), 8.0);
 }
