@@ -2,8 +2,8 @@
 
 #include "camera/camera_screen.h"
 #include "journal/journal.h"
-#include "recording/trip_folder.h"
-#include "recording/trip_marks.h"
+#include "platform/text.h"
+#include "trip_format/trip_marks.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ void mark_camera(const wxString& camera, const camera_screen& screen) {
     }
     const wxString text = position->expand(screen.subtitle_format());
     log_info(wxString::Format(utf8("Отметка: %s"), text));
-    if (!trip_marks::append(native_path(screen.trip_folder()), *position, text.utf8_string()))
+    if (!trip_marks::append(platform::native_path(screen.trip_folder()), *position,
+                            text.utf8_string()))
         log_error(
             wxString::Format(utf8("Не удается записать отметку в [%s]"), screen.trip_folder()));
 }

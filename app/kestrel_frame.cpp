@@ -4,7 +4,7 @@
 #include "app/journal_files.h"
 #include "app/kestrel.h"
 #include "app/status_line.h"
-#include "app/trip_browser.h"
+#include "archive/catalogue_keeper.h"
 #include "camera/camera_screen.h"
 #include "camera/pipeline_rules.h"
 #include "journal/journal.h"
@@ -13,8 +13,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "position/dpp_thread.h"
-#include "recording/catalogue_keeper.h"
-#include "recording/trip_folder.h"
+#include "review/trip_browser.h"
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
 
@@ -124,7 +123,8 @@ wxEND_EVENT_TABLE()
     SetStatusWidths(2, status_widths);
     write_start_rows();
     // Trips a crash or a power cut left behind join the catalogue.
-    catalogue_keeper::instance().sync_later(native_path(read_text(*config, "write_path")));
+    catalogue_keeper::instance().sync_later(
+        platform::native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
     termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });
@@ -280,6 +280,9 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
     camera_screen* screen = nullptr;
     try {
         screen = new camera_screen(this, &coord_client, config.get(), camera_name);
+        screen->when_trip_finished([](const wxString& trip_folder) {
+            catalogue_keeper::instance().add_later(platform::native_path(trip_folder));
+        });
         aui_manager.AddPane(
             screen,
             floating_pane(camera_name).Name(camera_name).FloatingPosition(next_camera_position()));

@@ -5,8 +5,6 @@
 #include "camera/pipeline_rules.h"
 #include "camera/writer_thread.h"
 #include "journal/journal.h"
-#include "recording/catalogue_keeper.h"
-#include "recording/trip_folder.h"
 #include "settings/settings_store.h"
 
 #include <memory>
@@ -33,7 +31,8 @@ camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase
 
 camera_screen::~camera_screen() {
     stop_threads();
-    catalogue_keeper::instance().add_later(native_path(trip_path));
+    if (trip_finished)
+        trip_finished(trip_path);
     // Events still queued die with the window; the rows they announce do not.
     write_posted_rows();
     end_time = wxGetUTCTime();

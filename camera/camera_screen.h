@@ -11,6 +11,7 @@
 #include "position/track_position.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <wx/config.h>
 #include <wx/panel.h>
@@ -41,6 +42,12 @@ public:
     const wxString& trip_folder() const { return trip_path; }
     // GUI thread: what the status line tells of this camera.
     camera_progress progress() const { return feed.progress(); }
+
+    // GUI thread: called with the trip folder once the pane has closed and its writer has
+    // saved everything, so that whoever keeps the recordings can take the trip in.
+    void when_trip_finished(std::function<void(const wxString& trip_folder)> handler) {
+        trip_finished = std::move(handler);
+    }
 
 private:
     // Worker threads: each only queues an event to this pane.
@@ -84,6 +91,7 @@ private:
     int32_t pictures_converted = 0;
 
     wxString trip_path;
+    std::function<void(const wxString& trip_folder)> trip_finished;
     int64_t start_time = 0;
     int64_t end_time = 0;
 };

@@ -26,8 +26,8 @@ std::string to_narrow(const wxString& text) {
     const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                                          nullptr, 0, "?", nullptr);
     std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                        size, "?", nullptr);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), size,
+                        "?", nullptr);
     return narrow;
 }
 
@@ -60,5 +60,9 @@ wxString decode_server_text(const std::string& bytes) {
 }
 
 #endif
+
+std::filesystem::path native_path(const wxString& path) {
+    return std::filesystem::path(to_narrow(path));
+}
 
 } // namespace platform

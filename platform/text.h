@@ -3,8 +3,8 @@
 // UTF-8 on Linux whatever the process locale is. wxConvLibc follows the C locale, which
 // wxGTK leaves at "C", and would turn every Cyrillic text into an empty string there.
 
+#include <filesystem>
 #include <string>
-
 #include <wx/string.h>
 
 namespace platform {
@@ -14,6 +14,9 @@ std::string to_narrow(const wxString& text);
 
 // The system's narrow encoding to wide text.
 wxString from_narrow(const std::string& text);
+
+// A path of the toolkit as the file system takes it (the system's narrow encoding).
+std::filesystem::path native_path(const wxString& path);
 
 // Text that came from the coordinate server: the system's narrow encoding when the bytes are
 // valid in it, otherwise Windows-1251, which the server's own machine uses.

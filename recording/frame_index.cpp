@@ -1,6 +1,7 @@
 #include "recording/frame_index.h"
 
-#include "recording/trip_folder.h"
+#include "platform/text.h"
+#include "trip_format/trip_files.h"
 
 #include <memory>
 #include <string>
@@ -57,8 +58,8 @@ FrameIndex::~FrameIndex() {
 
 void FrameIndex::set_path(const wxString& index_path) {
     path = index_path;
-    file.emplace(native_path(path));
-    route.set_path(native_path(path).parent_path() / route_log::file_name);
+    file.emplace(platform::native_path(path));
+    route.set_path(platform::native_path(path).parent_path() / trip_files::route);
 }
 
 bool FrameIndex::add(const wxString& file_name, uint64_t frame_in_file,

@@ -1,7 +1,7 @@
 #include "recording/route_log.h"
 
 #include "platform/text.h"
-#include "recording/csv_line.h"
+#include "trip_format/csv_line.h"
 
 #include <cstdio>
 #include <memory>

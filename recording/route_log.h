@@ -4,7 +4,7 @@
 // fix add nothing. The frame index keeps one, so every write format gets it.
 
 #include "position/track_position.h"
-#include "recording/route_texts.h"
+#include "trip_format/route_texts.h"
 
 #include <filesystem>
 #include <optional>
@@ -12,7 +12,6 @@
 
 class route_log {
 public:
-    static constexpr const char* file_name = "route.csv";
     static constexpr const char* header = "frame,abs,km,m,dir,way,pch,peregon";
 
     // Where route.csv goes; nothing is written before it is set.

@@ -3,6 +3,7 @@
 #include "journal/journal.h"
 #include "platform/text.h"
 #include "recording/frame_index.h"
+#include "trip_format/trip_files.h"
 
 #include <system_error>
 
@@ -14,14 +15,6 @@ wxString with_number(const wxString& name, unsigned number) {
 
 } // namespace
 
-std::filesystem::path native_path(const wxString& path) {
-    return std::filesystem::path(platform::to_narrow(path));
-}
-
-wxString trip_folder_name(const wxDateTime& opened, const wxString& camera_name) {
-    return wxString::Format("%s[%s]", opened.Format("%Y.%m.%d %H.%M.%S"), camera_name);
-}
-
 bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxString& camera_name,
                       const wxDateTime& opened) {
     const wxString base = trip_folder_name(opened, camera_name);
@@ -31,7 +24,7 @@ bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxSt
         std::error_code error;
         // create_directory makes the last level only and reports a taken name as false
         // without an error; it is atomic, so two writers never share a folder.
-        if (std::filesystem::create_directory(native_path(target.GetPath()), error))
+        if (std::filesystem::create_directory(platform::native_path(target.GetPath()), error))
             return true;
         if (error) {
             log_error(wxString::Format(wxString::FromUTF8("Не удается создать папку записи [%s]"),
@@ -43,8 +36,8 @@ bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxSt
 
 bool make_late_trip_folder(const wxString& trip_folder) {
     std::error_code error;
-    std::filesystem::create_directory(native_path(trip_folder), error);
-    return !error && std::filesystem::is_directory(native_path(trip_folder), error);
+    std::filesystem::create_directory(platform::native_path(trip_folder), error);
+    return !error && std::filesystem::is_directory(platform::native_path(trip_folder), error);
 }
 
 wxString clean_file_name(const wxString& name) {
@@ -77,13 +70,13 @@ bool trip_file_names::used(const wxFileName& folder, const wxString& name) const
     wxFileName file(folder);
     file.SetFullName(name);
     std::error_code error;
-    return std::filesystem::exists(native_path(file.GetFullPath()), error);
+    return std::filesystem::exists(platform::native_path(file.GetFullPath()), error);
 }
 
 bool open_trip(wxFileName& target, FrameIndex& index, const wxString& write_path,
                const wxString& camera_name) {
     const bool made = make_trip_folder(target, write_path, camera_name, wxDateTime::Now());
-    target.SetFullName("data.idx");
+    target.SetFullName(trip_files::index);
     index.set_path(target.GetFullPath());
     return made;
 }

@@ -8,12 +8,6 @@
 #include <wx/filename.h>
 #include <wx/string.h>
 
-// A path of the toolkit as the file system takes it (the system's narrow encoding).
-std::filesystem::path native_path(const wxString& path);
-
-// "2024.05.01 12.30.05[Котел]": when the writer was opened, and for which camera.
-wxString trip_folder_name(const wxDateTime& opened, const wxString& camera_name);
-
 // Makes the trip folder under write_path (empty: the current folder) and points `target` at
 // it. A name already taken gets " (2)", " (3)", ... Missing parents are not made, so an absent
 // removable disk is never replaced by a folder on the system disk. On failure journals the

@@ -1,6 +1,7 @@
 #include "recording/video_file_writer_avi.h"
 
 #include "journal/journal.h"
+#include "platform/text.h"
 #include "recording/codec_table.h"
 
 #include <algorithm>
@@ -176,13 +177,13 @@ bool video_file_writer_avi::start_encoded_file(const media::video_frame& picture
     if (!name_next_file(position))
         return false;
     try {
-        encoded.emplace(native_path(target.GetFullPath()).string(), fourcc, picture.width(),
-                        picture.height());
+        encoded.emplace(platform::native_path(target.GetFullPath()).string(), fourcc,
+                        picture.width(), picture.height());
     } catch (const std::exception&) {
         encoded.reset();
         // A file without its header holds nothing; it would only take the name of the next.
         std::error_code ignored;
-        std::filesystem::remove(native_path(target.GetFullPath()), ignored);
+        std::filesystem::remove(platform::native_path(target.GetFullPath()), ignored);
         set_failure(
             wxString::Format(wxString::FromUTF8("Не удается открыть видеофайл [%s] с кодеком %s"),
                              target.GetFullPath(), codec));
@@ -201,11 +202,11 @@ bool video_file_writer_avi::start_copied_file(const media::encoded_packet& first
     if (!name_next_file(position))
         return false;
     try {
-        copied.emplace(native_path(target.GetFullPath()).string(), first.stream());
+        copied.emplace(platform::native_path(target.GetFullPath()).string(), first.stream());
     } catch (const std::exception&) {
         copied.reset();
         std::error_code ignored;
-        std::filesystem::remove(native_path(target.GetFullPath()), ignored);
+        std::filesystem::remove(platform::native_path(target.GetFullPath()), ignored);
         set_failure(wxString::Format(wxString::FromUTF8("Не удается открыть видеофайл [%s]"),
                                      target.GetFullPath()));
         return false;

@@ -1,6 +1,7 @@
 #include "recording/video_file_writer_image.h"
 
 #include "journal/journal.h"
+#include "platform/text.h"
 
 video_file_writer_image::video_file_writer_image(const wxString& camera_name,
                                                  const wxString& name_template)
@@ -21,7 +22,7 @@ std::size_t video_file_writer_image::write(const media::video_frame& picture,
     target.SetFullName(names.free_name(target, wanted));
     image_bytes encoded;
     const bool saved = !picture.empty() && encode(picture, encoded) &&
-                       write_whole_file(native_path(target.GetFullPath()), encoded);
+                       write_whole_file(platform::native_path(target.GetFullPath()), encoded);
     if (!saved) {
         set_failure(wxString::Format(wxString::FromUTF8("Не удается сохранить изображение [%s]"),
                                      target.GetFullPath()));

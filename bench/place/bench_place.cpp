@@ -6,9 +6,9 @@
 // least a search without a catalogue costs per trip. Also the time of `kestrel-trips place`
 // over the archive, nearest frames included.
 
+#include "archive/trip_catalogue.h"
+#include "archive/trip_index.h"
 #include "recording/frame_index.h"
-#include "recording/trip_catalogue.h"
-#include "recording/trip_index.h"
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_folder.h"
 

@@ -12,11 +12,11 @@
 // the baseline is the time per frame of decoding the same file sequentially.
 // Last line: ratio=<XVID median jump / XVID sequential frame>.
 
+#include "archive/trip_index.h"
 #include "media/av_handles.h"
 #include "media/video_file_reader.h"
 #include "media/video_frame.h"
 #include "recording/frame_index.h"
-#include "recording/trip_index.h"
 #include "tests/support/test_media.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 
 #include "app/kestrel.h"
 #include "app/kestrel_frame.h"
+#include "archive/catalogue_keeper.h"
+#include "archive/trip_catalogue.h"
 #include "camera/camera_screen.h"
-#include "recording/catalogue_keeper.h"
-#include "recording/trip_catalogue.h"
 #include "tests/app/app_test_support.h"
 #include "tests/support/gui_test.h"
 

@@ -12,14 +12,6 @@
 
 namespace {
 
-TrackPosition position_at(int frame, int km, double m) {
-    TrackPosition p(frame);
-    p.km = km;
-    p.m = m;
-    p.abs = km * 1000.0 + m;
-    return p;
-}
-
 std::string c_locale_time(time_t time) {
     char text[128];
     std::strftime(text, sizeof text, "%c", std::localtime(&time));

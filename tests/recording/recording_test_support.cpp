@@ -13,6 +13,15 @@
 
 namespace fs = std::filesystem;
 
+TrackPosition position_at(int frame, int km, double m) {
+    TrackPosition p(frame);
+    p.km = km;
+    p.m = m;
+    p.abs = km * 1000.0 + m;
+    p.time = 1714566605 + frame;
+    return p;
+}
+
 std::string read_file_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

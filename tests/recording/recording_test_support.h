@@ -3,6 +3,7 @@
 // ffprobe, ffmpeg) to check the files independently, and camera-like pictures.
 
 #include "media/video_frame.h"
+#include "position/track_position.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/test_media.h"
 
@@ -25,6 +26,10 @@ public:
     scratch_folder() : test_support::scratch_folder("kestrel-recording") {}
     wxString wx_path() const { return wxString::FromUTF8(path()); }
 };
+
+// A fix at km + m whose absolute coordinate is that place, `frame` seconds after a moment of
+// May 2024.
+TrackPosition position_at(int frame, int km, double m);
 
 // The whole file as bytes; empty when it cannot be read.
 std::string read_file_text(const std::string& path);

@@ -1,15 +1,9 @@
-// The pure parts of recording: split decisions, codec codes, file and folder names.
+// Split decisions: when a video file ends and the next one begins.
 
-#include "recording/codec_table.h"
 #include "recording/split_policy.h"
-#include "recording/trip_folder.h"
 #include "recording_test_support.h"
-#include "tests/support/journal_capture.h"
 
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
@@ -106,89 +100,6 @@ TEST(SplitPolicy, FramesWithoutAFixNeverSplitAndAreNotCompared) {
         kilometres.push_back(no_fix);
     }
     EXPECT_EQ(splits_before("5 километров", kilometres), (starts{10}));
-}
-
-// The four characters as an AVI file stores them: the first in the lowest byte.
-uint32_t tag(const char* four) {
-    return uint32_t(uint8_t(four[0])) | uint32_t(uint8_t(four[1])) << 8 |
-           uint32_t(uint8_t(four[2])) << 16 | uint32_t(uint8_t(four[3])) << 24;
-}
-
-TEST(CodecTable, KnownNamesOnlyExactly) {
-    EXPECT_EQ(codec_fourcc("MJPEG"), tag("MJPG"));
-    EXPECT_EQ(codec_fourcc("XVID"), tag("XVID"));
-    EXPECT_EQ(codec_fourcc("DIVX"), tag("DIVX"));
-    EXPECT_EQ(codec_fourcc("h264"), tag("X264"));
-    EXPECT_EQ(codec_fourcc("h265"), tag("HEV1"));
-    for (const char* unknown : {"H264", "xvid", "", "MJPEG "})
-        EXPECT_EQ(codec_fourcc(unknown), 0u) << unknown;
-    for (const char* fits : {"MJPEG", "XVID", "DIVX", "h264"})
-        EXPECT_TRUE(codec_fits_avi(codec_fourcc(fits))) << fits;
-    EXPECT_FALSE(codec_fits_avi(codec_fourcc("h265")));
-}
-
-TEST(FileNames, ANameUsedBeforeGetsANumberBeforeItsExtension) {
-    scratch_folder folder;
-    wxFileName trip(folder.wx_path(), "");
-    trip_file_names names;
-    EXPECT_EQ(names.free_name(trip, "a.b.avi"), "a.b.avi");
-    names.take("a.b.avi");
-    EXPECT_EQ(names.free_name(trip, "a.b.avi"), "a.b (2).avi");
-    names.take("a.b (2).avi");
-    EXPECT_EQ(names.free_name(trip, "A.B.AVI"), "A.B (3).AVI");
-    EXPECT_EQ(names.free_name(trip, "other.avi"), "other.avi");
-    // Files already on the disk count as used too.
-    std::ofstream(folder.path() + "/other.avi") << "x";
-    EXPECT_EQ(names.free_name(trip, "other.avi"), "other (2).avi");
-    names.take("plain");
-    EXPECT_EQ(names.free_name(trip, "plain"), "plain (2)");
-}
-
-TEST(TripFolder, NamedAfterTheOpeningTimeAndTheCamera) {
-    const wxDateTime opened(3, wxDateTime::Feb, 2025, 9, 5, 7);
-    EXPECT_EQ(trip_folder_name(opened, wxString::FromUTF8("Дизель")).utf8_string(),
-              "2025.02.03 09.05.07[Дизель]");
-}
-
-TEST(TripFolder, ATakenNameGetsANumber) {
-    scratch_folder folder;
-    const wxDateTime opened(1, wxDateTime::May, 2024, 12, 30, 5);
-    const wxString camera = wxString::FromUTF8("Котел");
-    for (int i = 0; i < 3; ++i) {
-        wxFileName target;
-        ASSERT_TRUE(make_trip_folder(target, folder.wx_path(), camera, opened));
-    }
-    EXPECT_EQ(
-        scratch_folder::entries(folder.path()),
-        (std::vector<std::string>{"2024.05.01 12.30.05[Котел]", "2024.05.01 12.30.05[Котел] (2)",
-                                  "2024.05.01 12.30.05[Котел] (3)"}));
-}
-
-TEST(TripFolder, AMissingParentIsJournaledAndNotMade) {
-    scratch_folder folder;
-    const journal_capture journal;
-    const std::string absent_disk = folder.path() + "/media/Диск";
-    wxFileName target;
-    EXPECT_FALSE(make_trip_folder(target, wxString::FromUTF8(absent_disk), "Cam",
-                                  wxDateTime(1, wxDateTime::Jan, 2025)));
-    EXPECT_FALSE(std::filesystem::exists(folder.path() + "/media"));
-    EXPECT_NE(journal.errors().find("<font color='red'>Не удается создать папку записи [" +
-                                    absent_disk + "/2025.01.01 00.00.00[Cam]]</font>"),
-              std::string::npos)
-        << journal.errors();
-    EXPECT_EQ(journal.information(), "");
-}
-
-TEST(TripFolder, AnEmptyWritePathMeansTheCurrentFolder) {
-    scratch_folder folder;
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder.path());
-    wxFileName target;
-    const bool made = make_trip_folder(target, "", "Cam", wxDateTime(1, wxDateTime::Jan, 2025));
-    std::filesystem::current_path(previous);
-    EXPECT_TRUE(made);
-    EXPECT_EQ(scratch_folder::entries(folder.path()),
-              std::vector<std::string>{"2025.01.01 00.00.00[Cam]"});
 }
 
 } // namespace

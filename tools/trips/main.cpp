@@ -2,7 +2,7 @@
 // pass of every trip at a place, and takes a frame or a clip out of a trip.
 
 #include "platform/paths.h"
-#include "recording/trip_folder.h"
+#include "platform/text.h"
 #include "settings/settings_file_store.h"
 #include "settings/settings_store.h"
 #include "trip_commands.h"
@@ -102,7 +102,7 @@ std::filesystem::path settings_root() {
     file.AppendDir("config");
     file.SetFullName(".kestrel");
     const settings_file_store settings(file.GetFullPath());
-    return native_path(read_text(settings, "write_path"));
+    return platform::native_path(read_text(settings, "write_path"));
 }
 
 void expect_words(const command_line& line, size_t count, const char* form) {

@@ -1,10 +1,11 @@
 #include "trip_commands.h"
 
-#include "recording/csv_line.h"
-#include "recording/track_place.h"
-#include "recording/trip_catalogue.h"
-#include "recording/trip_export.h"
-#include "recording/trip_index.h"
+#include "archive/track_place.h"
+#include "archive/trip_catalogue.h"
+#include "archive/trip_export.h"
+#include "archive/trip_index.h"
+#include "trip_format/csv_line.h"
+#include "trip_format/trip_files.h"
 
 #include <cmath>
 #include <cstdio>
@@ -64,7 +65,7 @@ double record_value(const track_place& place, const index_record& record) {
 }
 
 trip_index readable_index(const fs::path& folder) {
-    trip_index index = trip_index::read(folder / "data.idx");
+    trip_index index = trip_index::read(folder / trip_files::index);
     if (index.missing())
         throw trip_command_error("trip " + folder.string() + " has no data.idx");
     if (!index.problem().empty())

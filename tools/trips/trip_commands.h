@@ -3,8 +3,8 @@
 // to standard output; bad input throws trip_command_error with one line for standard error,
 // and no output file is left behind.
 
-#include "recording/track_place.h"
-#include "recording/trip_index.h"
+#include "archive/track_place.h"
+#include "archive/trip_index.h"
 
 #include <filesystem>
 #include <iosfwd>
