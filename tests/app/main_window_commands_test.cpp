@@ -421,30 +421,6 @@ TEST_F(main_window_commands, both_camera_panes_open_side_by_side_below_the_menu_
     }
 }
 
-TEST_F(main_window_commands, cameras_named_at_start_open_below_the_menu_bar_and_apart) {
-    const std::string nowhere = "rtsp://127.0.0.1:" + app_test::free_port() + "/cam";
-    start({{"coordinate_server_port", app_test::free_port()},
-           {"front_camera_rtsp_address", nowhere},
-           {"back_camera_rtsp_address", nowhere},
-           {"write_path", home.path()}});
-    // As --open asks right after start, before the window manager has placed the window.
-    frame->open_cameras_when_placed({utf8("Котел"), utf8("Дизель")});
-    ASSERT_TRUE(pump_events_until([&] { return camera_pane_places(*frame).size() == 2; }, 20s));
-    test_support::pump_events_for(500ms);
-
-    const wxRect menu_bar = frame->GetMenuBar()->GetScreenRect();
-    const std::vector<wxRect> places = camera_pane_places(*frame);
-    ASSERT_EQ(places.size(), 2u);
-    for (const wxRect& place : places) {
-        EXPECT_FALSE(place.Intersects(menu_bar))
-            << place.x << "," << place.y << " " << place.width << "x" << place.height
-            << " against the menu bar at " << menu_bar.x << "," << menu_bar.y << " "
-            << menu_bar.width << "x" << menu_bar.height;
-        EXPECT_GT(place.GetTop(), menu_bar.GetBottom());
-    }
-    EXPECT_FALSE(places[0].Intersects(places[1])) << "the panes cover each other";
-}
-
 TEST_F(main_window_commands, a_camera_chosen_again_while_open_records_once_and_after_closing_anew) {
     test_support::message_box_catcher boxes;
     const app_test::tool_process camera = app_test::test_camera();
