@@ -108,6 +108,7 @@ wxEND_EVENT_TABLE()
       aui_manager(nullptr, wxAUI_MGR_DEFAULT) {
     Bind(dpp_value_event, &kestrel_frame::on_dpp_value, this);
     Bind(dpp_error_event, &kestrel_frame::on_dpp_error, this);
+    Bind(trip_repair_row_event, &kestrel_frame::on_trip_repair_row, this);
     build_menus();
     // The journal folder comes before the docking manager takes over the window, so that a
     // failure leaves nothing of the manager behind in the half-built window.
@@ -125,6 +126,8 @@ wxEND_EVENT_TABLE()
     // Trips a crash or a power cut left behind join the catalogue.
     catalogue_keeper::instance().sync_later(
         platform::native_path(read_text(*config, "write_path")));
+    trip_repair = std::make_unique<trip_repair_worker>(
+        this, platform::native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
     check_coordinate_server();
     termination = std::make_unique<platform::termination_signals>([this] { close_on_request(); });
@@ -141,6 +144,7 @@ kestrel_frame::~kestrel_frame() {
     // Camera screens stop their threads as they go, and their capture threads use the
     // coordinate client: they go first, while the journal can still take their totals.
     close_camera_panes();
+    trip_repair.reset();
     dpp->stop();
     aui_manager.UnInit();
     {
@@ -248,6 +252,13 @@ void kestrel_frame::on_dpp_error(wxThreadEvent& event) {
     // The reader posts this as it ends and is never restarted. Its handle stays: stopping an
     // ended reader returns at once and waits out a reader still closing its port.
     log_error(wxString::Format(utf8("Ошибка ДПП: %s"), event.GetString()));
+}
+
+void kestrel_frame::on_trip_repair_row(wxThreadEvent& event) {
+    if (event.GetInt() != 0)
+        log_error(event.GetString());
+    else
+        log_info(event.GetString());
 }
 
 void kestrel_frame::on_end_session(wxCloseEvent&) {

@@ -2,6 +2,7 @@
 // The main window. Its constructor is the program's start-up sequence (menus, journal, settings
 // store, status bar, start rows), its destructor the shutdown sequence.
 
+#include "app/trip_repair_worker.h"
 #include "platform/termination_signals.h"
 #include "position/coord_client.h"
 #include "recording/disk_forecast.h"
@@ -72,6 +73,7 @@ private:
     void on_exit(wxCommandEvent& event);
     void on_dpp_value(wxThreadEvent& event);
     void on_dpp_error(wxThreadEvent& event);
+    void on_trip_repair_row(wxThreadEvent& event);
     void on_end_session(wxCloseEvent& event);
     // A request from the system to end the program: closes it as "Выход" does.
     void close_on_request();
@@ -107,6 +109,7 @@ private:
     std::unique_ptr<platform::termination_signals> termination;
     wxTimer status_timer;
     disk_forecast forecast;
+    std::unique_ptr<trip_repair_worker> trip_repair;
     // --open's cameras wait for the window to settle: where its client area was at the last
     // look, and until when they wait at most.
     std::vector<wxString> cameras_waiting;

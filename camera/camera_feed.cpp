@@ -54,11 +54,20 @@ long camera_feed::finish_queue() {
     return dropped;
 }
 
-bool camera_feed::wait_for_frames() {
+camera_feed::writer_wake camera_feed::wait_for_frames(std::chrono::milliseconds patience) {
     uint64_t command = 0;
-    if (writer_commands.Receive(command) != wxMSGQUEUE_NO_ERROR)
-        return false;
-    return command != 0;
+    const wxMessageQueueError received =
+        writer_commands.ReceiveTimeout(static_cast<long>(patience.count()), command);
+    if (received == wxMSGQUEUE_TIMEOUT)
+        return writer_wake::idle;
+    if (received != wxMSGQUEUE_NO_ERROR || command == 0)
+        return writer_wake::finished;
+    return writer_wake::frames;
+}
+
+std::size_t camera_feed::queue_peak_bytes() const {
+    const std::lock_guard<std::mutex> lock(queue_lock);
+    return frame_budget.peak_bytes();
 }
 
 void camera_feed::take_queued(std::deque<frame_item>& batch) {

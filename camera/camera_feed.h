@@ -13,6 +13,7 @@
 #include "position/track_position.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -63,13 +64,20 @@ public:
     // that nothing more comes.
     long finish_queue();
 
-    // Writer thread: waits for the capture thread's word. True: frames may be waiting; false:
-    // no more will come (the queue is still to be emptied).
-    bool wait_for_frames();
+    // Writer thread: waits for the capture thread's word, at most `patience`. frames: frames may
+    // be waiting; finished: no more will come (the queue is still to be emptied); idle: nothing
+    // came meanwhile.
+    enum class writer_wake { frames, finished, idle };
+    writer_wake wait_for_frames(std::chrono::milliseconds patience);
     // Writer thread: moves every queued frame to the end of `batch`.
     void take_queued(std::deque<frame_item>& batch);
     // Writer thread: that many more frames reached a file.
     void frames_written(std::size_t frames) { written_frames += static_cast<int32_t>(frames); }
+    // Writer thread: how long it has spent forcing files to the disk, and how often.
+    void set_sync_totals(std::chrono::nanoseconds syncing, uint64_t syncs) {
+        syncing_ns = syncing.count();
+        syncs_done = syncs;
+    }
     // Writer thread: the disk is at its floor and nothing is recorded, or it has room again.
     void set_recording_stopped(bool stopped) { recording_stopped = stopped; }
 
@@ -96,6 +104,12 @@ public:
     std::optional<TrackPosition> latest_position() const;
     int32_t received() const;
     int32_t written() const { return written_frames; }
+    std::chrono::nanoseconds time_syncing() const {
+        return std::chrono::nanoseconds(syncing_ns.load());
+    }
+    uint64_t sync_count() const { return syncs_done.load(); }
+    // The most picture bytes that waited for the writer at once.
+    std::size_t queue_peak_bytes() const;
     camera_progress progress() const;
 
 private:
@@ -111,7 +125,7 @@ private:
     bool picture_notice_out = false;  // guarded by display_lock
     camera_progress live_progress;    // guarded by display_lock (not `written`, not the floor)
 
-    std::mutex queue_lock;
+    mutable std::mutex queue_lock;
     std::deque<frame_item> frame_queue;           // guarded by queue_lock
     queue_budget frame_budget{frame_queue_limit}; // guarded by queue_lock
     // 1: frames were queued; 0: the capture thread ended. Has a lock of its own.
@@ -119,6 +133,8 @@ private:
 
     std::atomic<int32_t> written_frames{0};
     std::atomic<bool> recording_stopped{false};
+    std::atomic<int64_t> syncing_ns{0};
+    std::atomic<uint64_t> syncs_done{0};
 
     std::mutex rows_lock;
     std::vector<journal_row> rows; // guarded by rows_lock

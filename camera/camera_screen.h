@@ -10,6 +10,7 @@
 #include "camera/subtitle_burner.h"
 #include "position/track_position.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -33,6 +34,11 @@ public:
 
     int32_t received_count() const { return feed.received(); }
     int32_t written_count() const { return feed.written(); }
+    // How long the writer has spent forcing files to the disk, and how often; any thread.
+    std::chrono::nanoseconds time_syncing() const { return feed.time_syncing(); }
+    uint64_t sync_count() const { return feed.sync_count(); }
+    // The most picture bytes that waited for the writer at once.
+    std::size_t queue_peak_bytes() const { return feed.queue_peak_bytes(); }
     // Pictures converted for the pane: none while nobody can see it.
     int32_t painted_count() const { return pictures_converted; }
     // What a mark records: the position of the latest frame (nothing before the first one),

@@ -3,6 +3,7 @@
 #include "media/stream_reader.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cmath>
 
 bool write_step_selector::select(double abs) {
@@ -27,9 +28,10 @@ TrackPosition frame_numbering::position_for(const exchange_result& result) {
 
 bool queue_budget::admit(std::size_t bytes) {
     last_admitted = bytes <= limit && used <= limit - bytes;
-    if (last_admitted)
+    if (last_admitted) {
         used += bytes;
-    else
+        peak = std::max(peak, used);
+    } else
         ++dropped;
     return last_admitted;
 }

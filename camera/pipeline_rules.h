@@ -55,10 +55,13 @@ public:
     long take_finished_drops(bool finished = false);
 
     std::size_t queued_bytes() const { return used; }
+    // The most that was queued at once.
+    std::size_t peak_bytes() const { return peak; }
 
 private:
     std::size_t limit;
     std::size_t used = 0;
+    std::size_t peak = 0;
     long dropped = 0;
     bool last_admitted = true;
 };

@@ -61,7 +61,17 @@ writer_thread::~writer_thread() {
 
 wxThread::ExitCode writer_thread::Entry() {
     for (;;) {
-        const bool more_to_come = feed.wait_for_frames();
+        // While no frames come, the last ones written still reach the disk within the sync
+        // interval.
+        const camera_feed::writer_wake wake =
+            feed.wait_for_frames(video_file_writer_basic::default_sync_interval);
+        if (wake == camera_feed::writer_wake::idle) {
+            if (!folder_missing)
+                writer->keep_durable();
+            publish_sync_totals();
+            continue;
+        }
+        const bool more_to_come = wake == camera_feed::writer_wake::frames;
         feed.take_queued(batch);
         write_batch();
         // Only the capture thread's end stops the loop, never the stop request alone: a frame
@@ -94,6 +104,11 @@ void writer_thread::write_one(const frame_item& item) {
         note_written(writer->write(item.picture, item.position));
     }
     post_writer_rows();
+    publish_sync_totals();
+}
+
+void writer_thread::publish_sync_totals() {
+    feed.set_sync_totals(writer->time_syncing(), writer->syncs());
 }
 
 bool writer_thread::may_write() {
@@ -113,6 +128,7 @@ bool writer_thread::trip_folder_ready() {
     if (!make_late_trip_folder(folder))
         return false;
     folder_missing = false;
+    writer->mark_trip();
     feed.post_journal_row(false, wxString::Format(wxString::FromUTF8("Запись: %s"),
                                                   wxFileName::DirName(folder).GetPathWithSep()));
     return true;

@@ -46,6 +46,8 @@ private:
     void note_written(std::size_t frames);
     // The file writer's failure and recovery rows, for the journal.
     void post_writer_rows();
+    // How long the file writer has spent forcing data to the disk, for whoever measures it.
+    void publish_sync_totals();
 
     std::shared_ptr<video_file_writer_basic> writer;
     wxString folder;

@@ -24,6 +24,7 @@ avi_file::avi_file(const std::string& path, const AVCodecParameters& codec, AVRa
     stream->avg_frame_rate = av_inv_q(time_base);
     checked(avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open");
     checked(avformat_write_header(context.get(), nullptr), "avformat_write_header");
+    on_disk.emplace(path);
 }
 
 void avi_file::write(AVPacket& packet) {
@@ -35,9 +36,16 @@ void avi_file::write(AVPacket& packet) {
     checked(context->pb->error, "avio_flush");
 }
 
+bool avi_file::sync() {
+    return on_disk && on_disk->is_open() && on_disk->sync();
+}
+
 void avi_file::finish() {
     checked(av_write_trailer(context.get()), "av_write_trailer");
     checked(avio_closep(&context->pb), "avio_closep");
+    // The trailer, the file's index, reaches the disk before the trip's index says it is done.
+    if (!sync())
+        throw av_error("fsync", AVERROR(EIO));
 }
 
 } // namespace media

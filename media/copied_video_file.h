@@ -40,6 +40,8 @@ public:
     // could not be written, and std::invalid_argument for a packet of another stream or a
     // first packet that is no key frame.
     void write(const encoded_packet& packet);
+    // Forces what reached the file so far onto the disk; false when the disk refused.
+    bool sync() { return file && file->sync(); }
     // Closes the file; throws av_error when it could not be finished.
     void finish();
 

@@ -31,6 +31,8 @@ public:
     // it: 1 for MJPEG and MPEG-4; H.264 holds a few back and hands them on later. Throws
     // av_error when the file could not be written; pictures not counted are then lost.
     std::size_t write(const video_frame& picture);
+    // Forces what reached the file so far onto the disk; false when the disk refused.
+    bool sync() { return file && file->sync(); }
     // Writes the pictures the encoder still holds and closes the file; returns how many it
     // wrote. Throws av_error when the file could not be finished.
     std::size_t finish();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -105,13 +106,48 @@ bool replace_file(const std::filesystem::path& path, std::string_view bytes) {
         return false;
     }
     // The rename itself reaches the disk with its folder.
-    const int folder =
-        retrying([&] { return ::open(path.parent_path().c_str(), O_RDONLY | O_CLOEXEC); });
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    sync_folder(path.parent_path());
     return true;
+}
+
+bool append_durably(const std::filesystem::path& path, std::string_view bytes) {
+    std::error_code missing;
+    const bool existed = std::filesystem::exists(path, missing);
+    const int handle = retrying(
+        [&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666); });
+    if (handle < 0)
+        return false;
+    bool written = true;
+    while (written && !bytes.empty()) {
+        const ssize_t done = retrying([&] { return ::write(handle, bytes.data(), bytes.size()); });
+        written = done > 0;
+        if (written)
+            bytes.remove_prefix(static_cast<size_t>(done));
+    }
+    written = retrying([&] { return ::fsync(handle); }) == 0 && written;
+    written = ::close(handle) == 0 && written;
+    if (written && !existed)
+        written = sync_folder(path.parent_path().empty() ? "." : path.parent_path());
+    return written;
+}
+
+bool sync_file_system(const std::filesystem::path& path) {
+    const int handle = retrying([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+    if (handle < 0)
+        return false;
+    const bool synced = ::syncfs(handle) == 0;
+    ::close(handle);
+    return synced;
+}
+
+bool sync_folder(const std::filesystem::path& folder) {
+    const int handle =
+        retrying([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (handle < 0)
+        return false;
+    const bool synced = retrying([&] { return ::fsync(handle); }) == 0;
+    ::close(handle);
+    return synced;
 }
 
 } // namespace platform

@@ -38,4 +38,16 @@ private:
 // file over `path`: a reader, or a crash, finds the old file or the new one, never a mixture.
 bool replace_file(const std::filesystem::path& path, std::string_view bytes);
 
+// Forces a folder's entries to the disk: the names of files just created, renamed or removed in
+// it survive a power cut once this returns.
+bool sync_folder(const std::filesystem::path& folder);
+
+// Appends the bytes to `path` (created when missing, its name made durable then) and forces
+// them to the disk.
+bool append_durably(const std::filesystem::path& path, std::string_view bytes);
+
+// Forces every file and folder written on the file system that holds `path` to the disk, in one
+// call: cheaper than syncing many small files one by one.
+bool sync_file_system(const std::filesystem::path& path);
+
 } // namespace platform

@@ -79,7 +79,7 @@ bool FrameIndex::add(const wxString& file_name, uint64_t frame_in_file,
     last_frame = frame;
     ++unsaved_count;
     ++frame_count;
-    if (held_back || clock::now() - last_save >= save_interval)
+    if (!told_only && (held_back || clock::now() - last_save >= save_interval))
         return save();
     return true;
 }

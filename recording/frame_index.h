@@ -31,6 +31,9 @@ public:
     void set_path(const wxString& index_path);
     const wxString& file_path() const { return path; }
     void set_save_interval(std::chrono::milliseconds interval) { save_interval = interval; }
+    // The owner calls save() itself, right after the frames it lists are on the disk; add()
+    // then never saves.
+    void save_only_when_told() { told_only = true; }
 
     // Lists one written frame. Saves the index when the save interval has passed (a failed save
     // is tried again then), and at once after a save that left a record for later. False when
@@ -70,6 +73,7 @@ private:
     size_t frame_count = 0;
     bool held_back = false;
     bool save_failed = false;
+    bool told_only = false;
     std::chrono::milliseconds save_interval = default_save_interval;
     clock::time_point last_save = clock::now();
 };

@@ -1,10 +1,9 @@
 #include "recording/route_log.h"
 
+#include "platform/durable_file.h"
 #include "platform/text.h"
 #include "trip_format/csv_line.h"
 
-#include <cstdio>
-#include <memory>
 #include <wx/string.h>
 
 namespace {
@@ -24,10 +23,6 @@ bool file_is_empty(const std::filesystem::path& path) {
     const auto size = std::filesystem::file_size(path, missing);
     return missing || size == 0;
 }
-
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 } // namespace
 
@@ -53,7 +48,6 @@ void route_log::note(const TrackPosition& position) {
         .add(texts.peregon);
     waiting += line.text() + "\n";
     last = std::move(texts);
-    flush();
 }
 
 bool route_log::flush() {
@@ -63,11 +57,7 @@ bool route_log::flush() {
         return false;
     const bool fresh = !header_written && file_is_empty(path);
     const std::string bytes = (fresh ? std::string(header) + "\n" : std::string()) + waiting;
-    std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "ab"));
-    if (!file)
-        return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    if (std::fclose(file.release()) != 0 || !written)
+    if (!platform::append_durably(path, bytes))
         return false;
     header_written = true;
     waiting.clear();

@@ -17,10 +17,12 @@ public:
     // Where route.csv goes; nothing is written before it is set.
     void set_path(const std::filesystem::path& route_file);
 
-    // Notes the position of a written frame. A line due and not yet written waits for the next
-    // call or flush: a full disk loses no change of texts.
+    // Notes the position of a written frame. The line it makes waits for the next flush: the
+    // index flushes when it saves, so route.csv never runs ahead of the frames on the disk, and a
+    // full disk loses no change of texts.
     void note(const TrackPosition& position);
-    // Writes the lines still waiting; false when they could not be written.
+    // Writes the lines still waiting and forces them to the disk; false when they could not be
+    // written.
     bool flush();
 
     bool pending() const { return !waiting.empty(); }

@@ -1,6 +1,7 @@
 #include "recording/video_file_writer_avi.h"
 
 #include "journal/journal.h"
+#include "platform/durable_file.h"
 #include "platform/text.h"
 #include "recording/codec_table.h"
 
@@ -10,7 +11,9 @@
 
 video_file_writer_avi::video_file_writer_avi(const wxString& codec, const wxString& camera_name,
                                              const wxString& policy)
-    : codec(codec), fourcc(codec_fourcc(codec)), camera_name(camera_name), policy(policy) {}
+    : codec(codec), fourcc(codec_fourcc(codec)), camera_name(camera_name), policy(policy) {
+    index.save_only_when_told();
+}
 
 bool video_file_writer_avi::open(const wxString& write_path) {
     if (fourcc == 0) {
@@ -21,6 +24,7 @@ bool video_file_writer_avi::open(const wxString& write_path) {
     }
     if (!open_trip(target, index, write_path, camera_name))
         return false;
+    mark_trip();
     log_info(wxString::Format(wxString::FromUTF8("Запись: %s"), target.GetPathWithSep()));
     return true;
 }
@@ -33,9 +37,32 @@ std::size_t video_file_writer_avi::close() {
     std::size_t done = index_copied_leftovers();
     done += finish_file();
     copied_records.clear();
-    index.close();
+    const bool index_saved = index.close();
     note_index_state(index);
+    end_trip(index_saved && !file_left_unfinished);
     return done;
+}
+
+bool video_file_writer_avi::sync_written() {
+    bool synced = true;
+    if (encoded)
+        synced = encoded->sync();
+    else if (copied)
+        synced = copied->sync();
+    if (folder_changed) {
+        folder_changed = !platform::sync_folder(platform::native_path(target.GetPath()));
+        synced = synced && !folder_changed;
+    }
+    return synced;
+}
+
+bool video_file_writer_avi::make_durable() {
+    // An index record must never name a frame that a power cut could still take away.
+    if (!sync_written())
+        return false;
+    const bool saved = index.save();
+    note_index_state(index);
+    return saved;
 }
 
 std::size_t video_file_writer_avi::write(const media::video_frame& picture,
@@ -58,6 +85,7 @@ std::size_t video_file_writer_avi::write(const media::video_frame& picture,
     } catch (const std::exception&) {
         file_failed();
     }
+    keep_durable();
     return done;
 }
 
@@ -101,6 +129,7 @@ std::size_t video_file_writer_avi::copy_packet(const media::encoded_packet& pack
         done += index_copied_leftovers();
         file_failed();
     }
+    keep_durable();
     return done;
 }
 
@@ -217,6 +246,7 @@ bool video_file_writer_avi::start_copied_file(const media::encoded_packet& first
 
 void video_file_writer_avi::file_started() {
     names.take(target.GetFullName());
+    folder_changed = true;
     policy.restart();
     split_waiting = false;
 }
@@ -246,13 +276,16 @@ std::size_t video_file_writer_avi::finish_file() {
     copied.reset();
     held_by_encoder.clear();
     split_waiting = false;
-    // A finished file is a good moment to secure its frames in the index.
-    index.save();
+    // A finished file is a good moment to secure its frames in the index; finishing forced the
+    // file itself to the disk.
+    if (sync_written())
+        index.save();
     note_index_state(index);
     return done;
 }
 
 void video_file_writer_avi::file_failed() {
+    file_left_unfinished = true;
     // The broken file is closed as it is: what reached it stays readable and listed; frames
     // the encoder still held are lost and were never listed.
     encoded.reset();
@@ -261,6 +294,9 @@ void video_file_writer_avi::file_failed() {
     split_waiting = false;
     set_failure(wxString::Format(wxString::FromUTF8("Не удается записать видеофайл [%s]"),
                                  target.GetFullPath()));
-    index.save();
+    // What reached the broken file was forced to the disk at the last sync; the index lists no
+    // more than that.
+    if (sync_written())
+        index.save();
     note_index_state(index);
 }

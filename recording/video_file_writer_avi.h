@@ -31,11 +31,11 @@ public:
     bool wants_full_range() const override;
     wxString trip_folder() const override { return target.GetPath(); }
 
-    void set_index_save_interval(std::chrono::milliseconds interval) {
-        index.set_save_interval(interval);
-    }
-
 private:
+    bool make_durable() override;
+    // Forces the open file's frames, and the name of a file made since the last time, onto the
+    // disk: what the index may list from then on.
+    bool sync_written();
     std::size_t finish_current_file() override { return finish_file(); }
     bool start_encoded_file(const media::video_frame& picture, const TrackPosition& position);
     bool start_copied_file(const media::encoded_packet& first, const TrackPosition& position);
@@ -85,4 +85,8 @@ private:
     // Records listed so far in each copied file (a file may still get records after a split).
     std::map<wxString, uint64_t> copied_records;
     TrackPosition last_copied_position;
+    // A file was made since the trip folder was last forced to the disk.
+    bool folder_changed = false;
+    // A file failed and was closed as it was: the trip needs the repair a cut trip gets.
+    bool file_left_unfinished = false;
 };

@@ -1,5 +1,7 @@
 #include "recording/video_file_writer_basic.h"
 
+#include "platform/text.h"
+
 std::vector<writer_row> video_file_writer_basic::take_rows() {
     std::vector<writer_row> taken;
     taken.swap(rows);
@@ -41,4 +43,28 @@ std::size_t video_file_writer_basic::stop_writing(const wxString& reason) {
 
 void video_file_writer_basic::resume_writing() {
     failed_at = clock::time_point();
+}
+
+void video_file_writer_basic::mark_trip() {
+    auto made =
+        std::make_unique<trip_format::trip_write_mark>(platform::native_path(trip_folder()));
+    if (made->held())
+        mark = std::move(made);
+}
+
+void video_file_writer_basic::keep_durable() {
+    const auto started = clock::now();
+    if (started - last_sync < sync_interval)
+        return;
+    make_durable();
+    // Counted from the start of this sync, so the time a sync takes does not stretch the pace.
+    last_sync = started;
+    sync_time += clock::now() - started;
+    ++sync_count;
+}
+
+void video_file_writer_basic::end_trip(bool cleanly) {
+    if (mark && cleanly)
+        mark->finish();
+    mark.reset();
 }

@@ -6,9 +6,11 @@
 #include "media/video_frame.h"
 #include "position/track_position.h"
 #include "recording/frame_index.h"
+#include "trip_format/trip_write_mark.h"
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <vector>
 #include <wx/string.h>
 
@@ -22,6 +24,9 @@ class video_file_writer_basic {
 public:
     // While files cannot be written, a new file is tried at most this often.
     static constexpr std::chrono::milliseconds default_retry_interval{5000};
+    // What was written is forced onto the disk at least this often, the index right after the
+    // frames it lists: a power cut costs about this much recording.
+    static constexpr std::chrono::milliseconds default_sync_interval{1000};
 
     // Makes the trip folder under write_path. GUI thread; journals its own failure.
     // False when the trip folder could not be made.
@@ -47,6 +52,19 @@ public:
 
     // The trip folder that open made; GUI thread, before the writer thread runs.
     virtual wxString trip_folder() const = 0;
+
+    // Marks the trip folder as being written until close() ends the trip cleanly. open() does it;
+    // call it for a trip folder made later.
+    void mark_trip();
+    // Forces the frames written so far and then the index that lists them onto the disk when
+    // the sync interval has passed. Every write does it; the writer thread also calls it while
+    // no frames come, so the last ones do not wait for the next.
+    void keep_durable();
+    // The sync interval; 0 syncs after every frame. It is also the index's save interval.
+    void set_index_save_interval(std::chrono::milliseconds interval) { sync_interval = interval; }
+    // How long forcing data to the disk has taken so far, and how often it was done.
+    std::chrono::nanoseconds time_syncing() const { return sync_time; }
+    uint64_t syncs() const { return sync_count; }
 
     // The text of the last failure, ready for a journal row.
     const wxString& failure() const { return last_failure; }
@@ -77,6 +95,11 @@ protected:
     // Call after every save of the index (an add may save it too): the first failed save of a
     // run of failures asks for a red row; the next save tries again.
     void note_index_state(const FrameIndex& index);
+    // Forces what was written to the disk, then saves the index. False when either failed.
+    virtual bool make_durable() = 0;
+    // The trip ended: when `cleanly` (every file finished, the index saved) the mark goes;
+    // otherwise it stays behind for the repair at the next start.
+    void end_trip(bool cleanly);
 
 private:
     using clock = std::chrono::steady_clock;
@@ -87,4 +110,9 @@ private:
     clock::time_point failed_at;
     std::chrono::milliseconds retry_interval = default_retry_interval;
     bool index_failing = false;
+    std::unique_ptr<trip_format::trip_write_mark> mark;
+    std::chrono::milliseconds sync_interval = default_sync_interval;
+    clock::time_point last_sync = clock::now();
+    std::chrono::nanoseconds sync_time{0};
+    uint64_t sync_count = 0;
 };

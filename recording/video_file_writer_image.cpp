@@ -1,15 +1,19 @@
 #include "recording/video_file_writer_image.h"
 
 #include "journal/journal.h"
+#include "platform/durable_file.h"
 #include "platform/text.h"
 
 video_file_writer_image::video_file_writer_image(const wxString& camera_name,
                                                  const wxString& name_template)
-    : camera_name(camera_name), name_template(name_template) {}
+    : camera_name(camera_name), name_template(name_template) {
+    index.save_only_when_told();
+}
 
 bool video_file_writer_image::open(const wxString& write_path) {
     if (!open_trip(target, index, write_path, camera_name))
         return false;
+    mark_trip();
     log_info(wxString::Format(wxString::FromUTF8("Запись: %s"), target.GetPathWithSep()));
     return true;
 }
@@ -30,13 +34,25 @@ std::size_t video_file_writer_image::write(const media::video_frame& picture,
     }
     names.take(target.GetFullName());
     index.add(target.GetFullName(), 0, position);
-    note_index_state(index);
     note_written(target.GetFullPath());
+    keep_durable();
     return 1;
 }
 
-std::size_t video_file_writer_image::close() {
-    index.close();
+bool video_file_writer_image::make_durable() {
+    // One call for all the stills of the last interval, their names included, rather than one
+    // per file.
+    if (!platform::sync_file_system(platform::native_path(target.GetPath())))
+        return false;
+    const bool saved = index.save();
     note_index_state(index);
+    return saved;
+}
+
+std::size_t video_file_writer_image::close() {
+    const bool synced = platform::sync_file_system(platform::native_path(target.GetPath()));
+    const bool saved = synced && index.close();
+    note_index_state(index);
+    end_trip(saved);
     return 0;
 }

@@ -18,15 +18,12 @@ public:
     std::size_t write(const media::video_frame& picture, const TrackPosition& position) override;
     wxString trip_folder() const override { return target.GetPath(); }
 
-    void set_index_save_interval(std::chrono::milliseconds interval) {
-        index.set_save_interval(interval);
-    }
-
 protected:
     video_file_writer_image(const wxString& camera_name, const wxString& name_template);
     ~video_file_writer_image() = default;
 
 private:
+    bool make_durable() override;
     // ".png" or ".jpeg"
     virtual const char* extension() const = 0;
     // Encodes the picture; the bytes stay valid until the next call. False when it could not.

@@ -13,6 +13,7 @@ packages=(
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-tools
   libgstrtspserver-1.0-dev socat clang libclang-rt-14-dev python3
   dpkg-dev file help2man lintian desktop-file-utils libx11-dev
+  e2fsprogs mount
   sway grim
 )
 

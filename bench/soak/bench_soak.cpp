@@ -79,6 +79,10 @@ struct camera_totals {
     long indexed = 0;
     long decoded = 0;
     std::size_t files = 0;
+    // The writer's syncs while recording, and the most the writer's queue held.
+    double seconds_syncing = 0;
+    uint64_t syncs = 0;
+    std::size_t queue_peak_bytes = 0;
 };
 
 long number_after(const std::wstring& text, const std::wstring& prefix) {
@@ -170,6 +174,12 @@ field_run record_both(const std::vector<std::string>& urls, std::chrono::seconds
     }
     run.recording_wall = seconds_between(started, clock_type::now());
     run.recording_cpu = bench_support::own_cpu_seconds() - cpu_before;
+    for (std::size_t camera = 0; camera < screens.size(); ++camera) {
+        run.cameras[camera].seconds_syncing =
+            std::chrono::duration<double>(screens[camera]->time_syncing()).count();
+        run.cameras[camera].syncs = screens[camera]->sync_count();
+        run.cameras[camera].queue_peak_bytes = screens[camera]->queue_peak_bytes();
+    }
     // Closing writes what is still queued: that is the recorder's work too.
     for (std::size_t camera = 0; camera < screens.size(); ++camera)
         close_screen(screens[camera], journal, run.cameras[camera]);
@@ -223,9 +233,21 @@ double field_run_ratio(std::chrono::seconds length, const std::string& folder) {
                     "files\n",
                     camera_names[camera], totals.received, totals.written, totals.indexed,
                     totals.decoded, totals.files);
+        std::printf("%s: %llu syncs (%.2f a second), %.1f ms syncing per second of recording, "
+                    "writer queue peak %.1f MB, frames dropped %ld\n",
+                    camera_names[camera], static_cast<unsigned long long>(totals.syncs),
+                    totals.syncs / run.recording_wall,
+                    totals.seconds_syncing * 1000 / run.recording_wall,
+                    totals.queue_peak_bytes / 1e6, totals.received - totals.written);
         std::fflush(stdout);
     }
     const double recorder_per_frame = written > 0 ? run.cpu / written : 0;
+    std::uintmax_t recorded_bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(recordings))
+        if (entry.is_regular_file())
+            recorded_bytes += entry.file_size();
+    std::printf("recorded %.0f MB an hour (both cameras)\n",
+                recorded_bytes / 1e6 / run.wall * 3600);
     std::printf("recorder while recording: %.1f s of processor time in %.1f s: %.2f cores\n",
                 run.recording_cpu, run.recording_wall, run.recording_cpu / run.recording_wall);
     std::printf("recorder up to its files closed: %.1f s of processor time in %.1f s: %.2f cores; "
