@@ -5,11 +5,9 @@
 #include "platform/text.h"
 #include "trip_format/trip_marks.h"
 
-namespace {
+using platform::utf8;
 
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
+namespace {
 
 void mark_camera(const wxString& camera, const camera_screen& screen) {
     const std::optional<TrackPosition> position = screen.displayed_position();

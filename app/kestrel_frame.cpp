@@ -5,6 +5,7 @@
 #include "app/kestrel.h"
 #include "app/status_line.h"
 #include "archive/catalogue_keeper.h"
+#include "archive/retention_keeper.h"
 #include "camera/camera_screen.h"
 #include "camera/pipeline_rules.h"
 #include "journal/journal.h"
@@ -14,6 +15,7 @@
 #include "platform/text.h"
 #include "position/dpp_thread.h"
 #include "review/trip_browser.h"
+#include "settings/car_settings.h"
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
 
@@ -35,6 +37,8 @@
 
 const char kestrel_version[] = KESTREL_VERSION;
 
+using platform::utf8;
+
 namespace {
 
 constexpr int journal_pane_height = 200;
@@ -43,10 +47,6 @@ const wxSize trip_browser_min_size(480, 360);
 constexpr int camera_pane_gap = 20;
 constexpr int status_refresh_ms = 1000;
 constexpr int status_sensor_width = 200;
-
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
 
 // home/Meridian5/<leaf>/
 wxFileName user_folder(const char* leaf) {
@@ -123,9 +123,15 @@ wxEND_EVENT_TABLE()
     const int status_widths[] = {status_sensor_width, -1};
     SetStatusWidths(2, status_widths);
     write_start_rows();
-    // Trips a crash or a power cut left behind join the catalogue.
-    catalogue_keeper::instance().sync_later(
-        platform::native_path(read_text(*config, "write_path")));
+    // Trips a crash or a power cut left behind join the catalogue. Its failures come from the
+    // keeper's thread; the row is written on the GUI thread.
+    keeper = std::make_unique<catalogue_keeper>([this](const std::string& what) {
+        CallAfter([what] {
+            log_error(wxString::Format(utf8("Каталог поездок не обновлен: %s"), utf8(what)));
+        });
+    });
+    keeper->sync_later(platform::native_path(read_text(*config, "write_path")));
+    start_retention();
     trip_repair = std::make_unique<trip_repair_worker>(
         this, platform::native_path(read_text(*config, "write_path")));
     dpp = dpp_thread::start(this, read_text(*config, "dpp_port"));
@@ -140,11 +146,13 @@ wxEND_EVENT_TABLE()
 kestrel_frame::~kestrel_frame() {
     status_timer.Stop();
     placement_timer.Stop();
+    retention.reset();
     wxTheApp->Unbind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
     // Camera screens stop their threads as they go, and their capture threads use the
     // coordinate client: they go first, while the journal can still take their totals.
     close_camera_panes();
     trip_repair.reset();
+    keeper.reset();
     dpp->stop();
     aui_manager.UnInit();
     {
@@ -291,8 +299,9 @@ void kestrel_frame::open_camera(const wxString& camera_name) {
     camera_screen* screen = nullptr;
     try {
         screen = new camera_screen(this, &coord_client, config.get(), camera_name);
-        screen->when_trip_finished([](const wxString& trip_folder) {
-            catalogue_keeper::instance().add_later(platform::native_path(trip_folder));
+        screen->when_trip_finished([this](const wxString& trip_folder) {
+            if (keeper)
+                keeper->add_later(platform::native_path(trip_folder));
         });
         aui_manager.AddPane(
             screen,
@@ -427,11 +436,46 @@ void kestrel_frame::on_status_timer(wxTimerEvent&) {
     refresh_status_line();
 }
 
+void kestrel_frame::start_retention() {
+    const wxString configured = read_text(*config, "write_path");
+    const std::filesystem::path write_path =
+        platform::native_path(configured.empty() ? "." : configured);
+    std::error_code error;
+    const std::filesystem::space_info disk = std::filesystem::space(write_path, error);
+    retention = std::make_unique<retention_keeper>(
+        write_path, read_retention_free_bytes(*config, error ? 0 : disk.capacity));
+}
+
+void kestrel_frame::journal_retention() {
+    std::set<std::string> open_trips;
+    for (camera_screen* const screen : camera_screens()) {
+        const std::filesystem::path folder =
+            platform::native_path(screen->trip_folder()).lexically_normal();
+        open_trips.insert(
+            (folder.has_filename() ? folder : folder.parent_path()).filename().string());
+    }
+    retention->set_open_trips(std::move(open_trips));
+    const retention_result news = retention->take_news();
+    for (const deleted_trip& trip : news.deleted)
+        log_info(wxString::Format(utf8("Удалена поездка, у которой есть проверенная копия: %s "
+                                       "(копия: %s, %.1f МБ)"),
+                                  wxString::FromUTF8(trip.folder.string()),
+                                  wxString::FromUTF8(trip.copy),
+                                  static_cast<double>(trip.bytes) / (1 << 20)));
+    // The catalogue forgets the deleted trips at its next sync.
+    if (!news.deleted.empty())
+        keeper->sync_later(platform::native_path(read_text(*config, "write_path")));
+    for (const std::string& failure : news.failures)
+        log_error(wxString::Format(utf8("Место на диске не освобождено: %s"),
+                                   wxString::FromUTF8(failure)));
+}
+
 void kestrel_frame::refresh_status_line() {
     const auto now = camera_progress::clock::now();
     std::vector<camera_line> cameras;
     for (camera_screen* const screen : camera_screens())
         cameras.push_back({aui_manager.GetPane(screen).caption, screen->progress()});
+    journal_retention();
     const wxString folder = recording_folder();
     const std::optional<std::uintmax_t> free_bytes = platform::available_bytes(folder);
     if (cameras.empty() || !free_bytes)

@@ -3,6 +3,7 @@
 // store, status bar, start rows), its destructor the shutdown sequence.
 
 #include "app/trip_repair_worker.h"
+#include "archive/retention_keeper.h"
 #include "platform/termination_signals.h"
 #include "position/coord_client.h"
 #include "recording/disk_forecast.h"
@@ -18,6 +19,7 @@
 #include <wx/timer.h>
 
 class camera_screen;
+class catalogue_keeper;
 class dpp_stop_handle;
 class log_viewer;
 class wxThreadEvent;
@@ -95,6 +97,9 @@ private:
     // The folder whose disk the cameras record on: the open cameras', else the settings'.
     wxString recording_folder();
     void journal_disk_warning(disk_forecast::warning warning, const wxString& folder);
+    // Offloaded trips deleted for room at write_path, off the GUI thread; its rows journaled.
+    void start_retention();
+    void journal_retention();
 
     wxAuiManager aui_manager;
     wxFileName log_file;
@@ -109,7 +114,11 @@ private:
     std::unique_ptr<platform::termination_signals> termination;
     wxTimer status_timer;
     disk_forecast forecast;
+    std::unique_ptr<retention_keeper> retention;
     std::unique_ptr<trip_repair_worker> trip_repair;
+    // Keeps the catalogue of write_path up to the trip folders; its thread ends with the
+    // window, once the trips of the camera panes are in.
+    std::unique_ptr<catalogue_keeper> keeper;
     // --open's cameras wait for the window to settle: where its client area was at the last
     // look, and until when they wait at most.
     std::vector<wxString> cameras_waiting;

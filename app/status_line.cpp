@@ -1,12 +1,12 @@
 #include "app/status_line.h"
 
+#include "platform/text.h"
+
 #include <cstdlib>
 
-namespace {
+using platform::utf8;
 
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
+namespace {
 
 bool missing_since(const std::optional<camera_progress::clock::time_point>& last,
                    camera_progress::clock::time_point opened,

@@ -1,14 +1,9 @@
 #include "archive/catalogue_keeper.h"
 
-#include "archive/sqlite_connection.h"
 #include "archive/trip_catalogue.h"
 
-catalogue_keeper& catalogue_keeper::instance() {
-    static catalogue_keeper keeper;
-    return keeper;
-}
-
-catalogue_keeper::catalogue_keeper() : worker([this] { run(); }) {}
+catalogue_keeper::catalogue_keeper(failure_handler failed)
+    : failed(std::move(failed)), worker([this] { run(); }) {}
 
 catalogue_keeper::~catalogue_keeper() {
     stop();
@@ -74,7 +69,8 @@ void catalogue_keeper::do_job(const job& next) {
             if (!catalogue.in_memory())
                 catalogue.add_trip(next.folder);
         }
-    } catch (const sqlite_error&) {
-        // The catalogue is a cache: what it misses now the next sync adds.
+    } catch (const std::exception& failure) {
+        if (failed)
+            failed(failure.what());
     }
 }

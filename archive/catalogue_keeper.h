@@ -6,16 +6,19 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class catalogue_keeper {
 public:
-    // The recorder's one keeper; its thread ends with the process (after stop()).
-    static catalogue_keeper& instance();
+    // Told, on the keeper's thread, what a job that failed ran into; the keeper goes on with
+    // the next job, and what a failed job missed the next sync adds.
+    using failure_handler = std::function<void(const std::string& what)>;
 
-    catalogue_keeper();
-    // stop(), then waits for the thread.
+    explicit catalogue_keeper(failure_handler failed = {});
+    // stop(), then waits for the thread: the trips asked for are in the catalogue after it.
     ~catalogue_keeper();
     catalogue_keeper(const catalogue_keeper&) = delete;
     catalogue_keeper& operator=(const catalogue_keeper&) = delete;
@@ -38,6 +41,7 @@ private:
     void run();
     void do_job(const job& next);
 
+    const failure_handler failed;
     std::mutex jobs_lock; // protects jobs, busy, stopping
     std::condition_variable jobs_changed;
     std::deque<job> jobs;

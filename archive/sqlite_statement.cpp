@@ -49,7 +49,13 @@ bool sqlite_statement::step() {
 }
 
 void sqlite_statement::run() {
-    while (step()) {
+    // Reset whatever the outcome: a statement left mid-run refuses every later bind.
+    try {
+        while (step()) {
+        }
+    } catch (const sqlite_error&) {
+        reset();
+        throw;
     }
     reset();
 }

@@ -22,7 +22,8 @@ public:
     sqlite_statement& bind(int position, const std::string& value);
     // True while there is a row to read; false once the statement is done.
     bool step();
-    // Runs a statement that returns no rows, then makes it ready to run again.
+    // Runs a statement that returns no rows, then makes it ready to run again, also when it
+    // failed.
     void run();
     void reset();
 

@@ -1,6 +1,7 @@
 #include "archive/track_place.h"
 
-#include <charconv>
+#include "trip_format/field_text.h"
+
 #include <cmath>
 
 namespace {
@@ -12,19 +13,13 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-template <typename Number> bool whole_number(const std::string& text, Number& value) {
-    const char* const end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return !text.empty() && error == std::errc() && stop == end;
-}
-
 bool metres(std::string text, double& value) {
     for (char& c : text)
         if (c == ',')
             c = '.';
     // Metres are never negative: "126+-5" is a typing slip, not a place.
     return !text.empty() && text.front() != '-' && text.front() != '+' &&
-           whole_number(text, value) && std::isfinite(value);
+           parse_field(text, value) && std::isfinite(value);
 }
 
 } // namespace
@@ -40,7 +35,7 @@ std::optional<track_place> track_place::parse(const std::string& text) {
         for (char& c : number)
             if (c == ',')
                 c = '.';
-        if (!whole_number(number, result.abs) || !std::isfinite(result.abs))
+        if (!parse_field(number, result.abs) || !std::isfinite(result.abs))
             return std::nullopt;
         return result;
     }
@@ -48,7 +43,7 @@ std::optional<track_place> track_place::parse(const std::string& text) {
     // "126 + 740": the space came first, the plus sign still separates.
     if (place[separator] == ' ' && !rest.empty() && rest.front() == '+')
         rest = trimmed(rest.substr(1));
-    if (!whole_number(trimmed(place.substr(0, separator)), result.km) || !metres(rest, result.m))
+    if (!parse_field(trimmed(place.substr(0, separator)), result.km) || !metres(rest, result.m))
         return std::nullopt;
     return result;
 }

@@ -5,17 +5,17 @@
 #include "archive/sqlite_transaction.h"
 #include "archive/trip_index.h"
 #include "archive/trip_route.h"
+#include "platform/database_place.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 #include "trip_format/trip_marks.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <map>
 #include <sqlite3.h>
-#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -57,7 +57,6 @@ const char trip_columns[] =
     "t.id, t.name, t.camera, t.started, t.start_time, t.end_time, t.frames, t.files, t.marks, "
     "t.first_km, t.first_m, t.last_km, t.last_m, t.first_abs, t.last_abs, t.problem, "
     "t.index_missing";
-constexpr int trip_column_count = 17;
 
 const char pass_columns[] = "p.number, p.sense, p.dir, p.way, p.first_record, p.last_record, "
                             "p.first_frame, p.last_frame, p.abs_low, p.abs_high, p.place_low, "
@@ -101,20 +100,6 @@ trip_pass pass_of(const sqlite_statement& row, int first) {
     return pass;
 }
 
-// "YYYY.MM.DD HH.MM.SS": digits where the pattern has '9'.
-bool date_time_at_start(const std::string& name) {
-    // Nothing the keeper's thread reads may be destroyed at exit while it still runs.
-    constexpr std::string_view pattern = "9999.99.99 99.99.99";
-    if (name.size() < pattern.size())
-        return false;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
-        if (pattern[i] == '9' ? !digit : name[i] != pattern[i])
-            return false;
-    }
-    return true;
-}
-
 int64_t local_seconds(std::tm fields) {
     fields.tm_isdst = -1;
     return static_cast<int64_t>(std::mktime(&fields));
@@ -128,20 +113,13 @@ int64_t started_seconds(const std::string& started) {
     return local_seconds(fields);
 }
 
-// A record's time as the index writes it: the date-and-time form of the C locale.
-std::optional<int64_t> record_seconds(const std::string& text) {
-    std::tm fields{};
-    const char* const end = strptime(text.c_str(), "%a %b %d %H:%M:%S %Y", &fields);
-    if (end == nullptr || *end != '\0')
-        return std::nullopt;
-    return local_seconds(fields);
-}
-
 // Size and modification time of the files a trip's entry is made from: a change of any of
 // them makes the entry stale.
 std::string stamp_of(const fs::path& folder) {
     std::string stamp;
-    for (const char* name : {trip_files::index, trip_files::route, trip_files::marks}) {
+    // An offloaded copy in an office archive also changes when its manifest does.
+    for (const char* name :
+         {trip_files::index, trip_files::route, trip_files::marks, "manifest.sha256"}) {
         std::error_code error;
         const auto size = fs::file_size(folder / name, error);
         const auto changed = fs::last_write_time(folder / name, error);
@@ -151,14 +129,6 @@ std::string stamp_of(const fs::path& folder) {
         stamp += ';';
     }
     return stamp;
-}
-
-bool without_fix(const index_record& record) {
-    return record.abs == 0.0 && record.km == 0 && record.m == 0.0;
-}
-
-double place_of(const index_record& record) {
-    return record.km * 1000.0 + record.m;
 }
 
 // The folder names of trips directly under root, with their camera and start.
@@ -174,8 +144,8 @@ std::map<std::string, folder_name_parts> trip_folders(const fs::path& root) {
         std::error_code type_error;
         folder_name_parts parsed;
         if (entry->is_directory(type_error) &&
-            trip_catalogue::parse_folder_name(entry->path().filename().string(), parsed.camera,
-                                              parsed.started))
+            parse_trip_folder_name(entry->path().filename().string(), parsed.camera,
+                                   parsed.started))
             folders.emplace(entry->path().filename().string(), parsed);
     }
     return folders;
@@ -205,7 +175,7 @@ trip_catalogue::trip_catalogue(const fs::path& write_path)
 trip_catalogue::~trip_catalogue() = default;
 
 void trip_catalogue::open_file() {
-    const fs::path file = write_path / file_name;
+    const fs::path file = platform::database_place(write_path, file_name);
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             // One connection per thread: SQLite need not lock it for us.
@@ -260,7 +230,8 @@ void trip_catalogue::open_memory(const std::string& why) {
     db->execute("PRAGMA foreign_keys=ON");
     make_tables();
     memory_only = true;
-    memory_notice = "trip catalogue kept in memory: " + (write_path / file_name).string() +
+    memory_notice = "trip catalogue kept in memory: " +
+                    platform::database_place(write_path, file_name).string() +
                     " cannot be written (" + why + ")";
 }
 
@@ -316,7 +287,7 @@ bool trip_catalogue::add_trip(const fs::path& folder) {
 
 bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name) {
     trip_summary trip;
-    if (!parse_folder_name(name, trip.camera, trip.started))
+    if (!parse_trip_folder_name(name, trip.camera, trip.started))
         return false;
     // Taken before reading: a file that changes meanwhile leaves the entry stale.
     const std::string stamp = stamp_of(folder);
@@ -338,75 +309,72 @@ bool trip_catalogue::store_trip(const fs::path& folder, const std::string& name)
         trip.last_m = last.m;
         trip.first_abs = first.abs;
         trip.last_abs = last.abs;
-        trip.start_time = record_seconds(first.time_text).value_or(trip.start_time);
-        trip.end_time = std::max(trip.start_time, record_seconds(last.time_text).value_or(0));
+        trip.start_time = record_time_seconds(first.time_text).value_or(trip.start_time);
+        trip.end_time = std::max(trip.start_time, record_time_seconds(last.time_text).value_or(0));
     }
-    try {
-        sqlite_transaction transaction(*db);
-        db->prepare("DELETE FROM trips WHERE name = ?").bind(1, name).run();
-        sqlite_statement insert_trip = db->prepare(
-            "INSERT INTO trips (name, camera, started, start_time, end_time, frames, files, "
-            "marks, first_km, first_m, last_km, last_m, first_abs, last_abs, problem, "
-            "index_missing, stamp) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        insert_trip.bind(1, name)
-            .bind(2, trip.camera)
-            .bind(3, trip.started)
-            .bind(4, trip.start_time)
-            .bind(5, trip.end_time)
-            .bind(6, static_cast<int64_t>(trip.frames))
-            .bind(7, static_cast<int64_t>(trip.files))
-            .bind(8, static_cast<int64_t>(trip.marks))
-            .bind(9, static_cast<int64_t>(trip.first_km))
-            .bind(10, trip.first_m)
-            .bind(11, static_cast<int64_t>(trip.last_km))
-            .bind(12, trip.last_m)
-            .bind(13, trip.first_abs)
-            .bind(14, trip.last_abs)
-            .bind(15, trip.problem)
-            .bind(16, static_cast<int64_t>(trip.index_missing))
-            .bind(17, stamp)
+    // A failure here is the catalogue's, not the trip's: the caller hears of it.
+    sqlite_transaction transaction(*db);
+    db->prepare("DELETE FROM trips WHERE name = ?").bind(1, name).run();
+    sqlite_statement insert_trip = db->prepare(
+        "INSERT INTO trips (name, camera, started, start_time, end_time, frames, files, "
+        "marks, first_km, first_m, last_km, last_m, first_abs, last_abs, problem, "
+        "index_missing, stamp) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    insert_trip.bind(1, name)
+        .bind(2, trip.camera)
+        .bind(3, trip.started)
+        .bind(4, trip.start_time)
+        .bind(5, trip.end_time)
+        .bind(6, static_cast<int64_t>(trip.frames))
+        .bind(7, static_cast<int64_t>(trip.files))
+        .bind(8, static_cast<int64_t>(trip.marks))
+        .bind(9, static_cast<int64_t>(trip.first_km))
+        .bind(10, trip.first_m)
+        .bind(11, static_cast<int64_t>(trip.last_km))
+        .bind(12, trip.last_m)
+        .bind(13, trip.first_abs)
+        .bind(14, trip.last_abs)
+        .bind(15, trip.problem)
+        .bind(16, static_cast<int64_t>(trip.index_missing))
+        .bind(17, stamp)
+        .run();
+    const int64_t id = sqlite3_last_insert_rowid(db->handle());
+    sqlite_statement insert_pass =
+        db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    for (const trip_pass& pass : passes)
+        insert_pass.bind(1, id)
+            .bind(2, static_cast<int64_t>(pass.number))
+            .bind(3, static_cast<int64_t>(pass.sense))
+            .bind(4, pass.dir)
+            .bind(5, pass.way)
+            .bind(6, static_cast<int64_t>(pass.first_record))
+            .bind(7, static_cast<int64_t>(pass.last_record))
+            .bind(8, static_cast<int64_t>(pass.first_frame))
+            .bind(9, static_cast<int64_t>(pass.last_frame))
+            .bind(10, pass.abs_low)
+            .bind(11, pass.abs_high)
+            .bind(12, pass.place_low)
+            .bind(13, pass.place_high)
             .run();
-        const int64_t id = sqlite3_last_insert_rowid(db->handle());
-        sqlite_statement insert_pass =
-            db->prepare("INSERT INTO passes VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        for (const trip_pass& pass : passes)
-            insert_pass.bind(1, id)
-                .bind(2, static_cast<int64_t>(pass.number))
-                .bind(3, static_cast<int64_t>(pass.sense))
-                .bind(4, pass.dir)
-                .bind(5, pass.way)
-                .bind(6, static_cast<int64_t>(pass.first_record))
-                .bind(7, static_cast<int64_t>(pass.last_record))
-                .bind(8, static_cast<int64_t>(pass.first_frame))
-                .bind(9, static_cast<int64_t>(pass.last_frame))
-                .bind(10, pass.abs_low)
-                .bind(11, pass.abs_high)
-                .bind(12, pass.place_low)
-                .bind(13, pass.place_high)
-                .run();
-        sqlite_statement insert_waypoint =
-            db->prepare("INSERT OR IGNORE INTO waypoints VALUES (?,?,?,?,?)");
-        const auto add_waypoint = [&](size_t position) {
-            const index_record& record = index.records()[position];
-            insert_waypoint.bind(1, id)
-                .bind(2, static_cast<int64_t>(position))
-                .bind(3, record.abs)
-                .bind(4, place_of(record))
-                .bind(5, static_cast<int64_t>(record.offset))
-                .run();
-        };
-        for (size_t i = 0; i < index.records().size(); i += waypoint_step)
-            if (!without_fix(index.records()[i]))
-                add_waypoint(i);
-        for (const trip_pass& pass : passes) {
-            add_waypoint(pass.first_record);
-            add_waypoint(pass.last_record);
-        }
-        transaction.commit();
-        return true;
-    } catch (const sqlite_error&) {
-        return false;
+    sqlite_statement insert_waypoint =
+        db->prepare("INSERT OR IGNORE INTO waypoints VALUES (?,?,?,?,?)");
+    const auto add_waypoint = [&](size_t position) {
+        const index_record& record = index.records()[position];
+        insert_waypoint.bind(1, id)
+            .bind(2, static_cast<int64_t>(position))
+            .bind(3, record.abs)
+            .bind(4, record.place())
+            .bind(5, static_cast<int64_t>(record.offset))
+            .run();
+    };
+    for (size_t i = 0; i < index.records().size(); i += waypoint_step)
+        if (!index.records()[i].without_fix())
+            add_waypoint(i);
+    for (const trip_pass& pass : passes) {
+        add_waypoint(pass.first_record);
+        add_waypoint(pass.last_record);
     }
+    transaction.commit();
+    return true;
 }
 
 void trip_catalogue::drop_trip(int64_t id) {
@@ -463,7 +431,7 @@ std::optional<trip_summary> trip_catalogue::paired_trip(const fs::path& folder) 
 
 std::vector<pass_at_place> trip_catalogue::passes_at(const track_place& place, double within,
                                                      bool with_nearest_frames) const {
-    const double centre = place.absolute ? place.abs : place.km * 1000.0 + place.m;
+    const double centre = place.along();
     const std::string range = place.absolute ? "abs_low <= ?2 AND abs_high >= ?1"
                                              : "place_low <= ?2 AND place_high >= ?1";
     const std::map<int64_t, trip_summary>& known = trips_by_id();
@@ -510,9 +478,9 @@ const std::map<int64_t, trip_summary>& trip_catalogue::trips_by_id() const {
 }
 
 void trip_catalogue::find_nearest_frame(pass_at_place& row, const track_place& place) const {
-    const double wanted = place.absolute ? place.abs : place.km * 1000.0 + place.m;
+    const double wanted = place.along();
     const auto distance = [&](const index_record& record) {
-        return std::fabs((place.absolute ? record.abs : place_of(record)) - wanted);
+        return std::fabs((place.absolute ? record.abs : record.place()) - wanted);
     };
     std::vector<waypoint> points;
     {
@@ -555,7 +523,7 @@ void trip_catalogue::find_nearest_frame(pass_at_place& row, const track_place& p
         const size_t position = first_position + i;
         const index_record& record = part.records()[i];
         if (position < row.pass.first_record || position > row.pass.last_record ||
-            without_fix(record))
+            record.without_fix())
             continue;
         if (!best || distance(record) < distance(part.records()[*best]))
             best = i;
@@ -614,25 +582,4 @@ std::vector<trip_summary> trip_catalogue::list(const fs::path& write_path) {
     trip_catalogue catalogue(write_path);
     catalogue.sync();
     return catalogue.trips();
-}
-
-bool trip_catalogue::parse_folder_name(const std::string& name, std::string& camera,
-                                       std::string& started) {
-    constexpr size_t bracket = 19;
-    if (!date_time_at_start(name) || name.size() < bracket + 3 || name[bracket] != '[')
-        return false;
-    const size_t close = name.find(']', bracket + 1);
-    if (close == std::string::npos || close == bracket + 1)
-        return false;
-    const std::string rest = name.substr(close + 1);
-    // Nothing after the camera, or a number " (2)" given to a name already taken.
-    if (!rest.empty() && (rest.size() < 4 || rest.compare(0, 2, " (") != 0 || rest.back() != ')' ||
-                          !std::all_of(rest.begin() + 2, rest.end() - 1, [](char c) {
-                              return std::isdigit(static_cast<unsigned char>(c)) != 0;
-                          })))
-        return false;
-    camera = name.substr(bracket + 1, close - bracket - 1);
-    started = name.substr(0, 10) + " " + name.substr(11, 2) + ":" + name.substr(14, 2) + ":" +
-              name.substr(17, 2);
-    return true;
 }

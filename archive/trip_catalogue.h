@@ -1,5 +1,7 @@
 #pragma once
-// The catalogue of the trips recorded under write_path, "<write_path>/catalogue.sqlite": a
+// The catalogue of the trips recorded under write_path, "<write_path>/catalogue.sqlite" (on a
+// network share or a user-space file system: in the user's cache folder, where SQLite's locks
+// hold; platform/database_place.h): a
 // cache of what the trip folders hold (trips, their passes, and every 128th record's place and
 // byte offset in data.idx, so a place is found without reading whole indexes). Deleting it
 // loses nothing: it is made again from the folders.
@@ -8,7 +10,7 @@
 // The file is in WAL mode, so readers read while the recorder adds a trip. Where the folder
 // cannot be written (an archive on a read-only share) the catalogue lives in memory, one per
 // object. A failure of the catalogue's file while in use throws sqlite_error
-// (recording/sqlite_connection.h).
+// (archive/sqlite_connection.h).
 
 #include "archive/track_place.h"
 #include "archive/trip_passes.h"
@@ -90,7 +92,7 @@ public:
     // Forgets everything and reads every trip folder again.
     size_t rebuild(const keep_going& go_on = {});
     // Adds one trip folder or reads it again; false when the folder is not a trip folder
-    // under write_path or the catalogue could not be written.
+    // under write_path. Throws sqlite_error when the catalogue could not be written.
     bool add_trip(const std::filesystem::path& folder);
 
     // Every trip, newest first.
@@ -117,9 +119,6 @@ public:
 
     // The trips of write_path as the catalogue has them after a sync (the trip pane's list).
     static std::vector<trip_summary> list(const std::filesystem::path& write_path);
-    // The camera and start of a trip folder's name; false for any other name.
-    static bool parse_folder_name(const std::string& name, std::string& camera,
-                                  std::string& started);
 
 private:
     void open_file();

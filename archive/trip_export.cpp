@@ -10,6 +10,7 @@
 #include <memory>
 #include <opencv2/imgcodecs.hpp>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -59,6 +60,13 @@ void write_bytes(const fs::path& path, const std::vector<unsigned char>& bytes) 
         throw std::runtime_error("cannot write " + path.string());
 }
 
+// Throws unless the index has that record.
+void check_record(const trip_index& index, size_t record) {
+    if (record >= index.records().size())
+        throw std::runtime_error("the trip's data.idx has no record " + std::to_string(record) +
+                                 " (it has " + std::to_string(index.records().size()) + ")");
+}
+
 // A run of consecutive records held by one file.
 struct file_part {
     size_t first_record;
@@ -80,7 +88,8 @@ std::vector<file_part> parts_of(const trip_index& index, size_t first, size_t la
 
 void trip_export::frame_png(const fs::path& trip_folder, const trip_index& index, size_t record,
                             const fs::path& output) {
-    const cv::Mat bgr = picture_of(trip_folder, index, index.records().at(record));
+    check_record(index, record);
+    const cv::Mat bgr = picture_of(trip_folder, index, index.records()[record]);
     std::vector<unsigned char> png;
     if (!cv::imencode(".png", bgr, png))
         throw std::runtime_error("the picture cannot be made into a PNG");
@@ -93,6 +102,7 @@ clip_taken trip_export::clip(const fs::path& trip_folder, const trip_index& inde
                              size_t to, const fs::path& output) {
     const size_t first = std::min(from, to);
     const size_t last = std::max(from, to);
+    check_record(index, last);
     const std::vector<file_part> parts = parts_of(index, first, last);
     for (const file_part& part : parts) {
         const std::string& name = index.file_of(index.records()[part.first_record]);

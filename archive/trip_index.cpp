@@ -1,6 +1,7 @@
 #include "archive/trip_index.h"
 
-#include <charconv>
+#include "trip_format/field_text.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,20 +13,14 @@ namespace {
 
 // Whole text as a number; a decimal comma (an index written under a Russian numeric locale)
 // counts as a full stop.
-template <typename Number> bool parse_whole(const std::string& text, Number& value) {
-    const char* const end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && stop == end && !text.empty();
-}
-
 template <typename Number> bool parse_number(const std::string& text, Number& value) {
     if (text.find(',') == std::string::npos)
-        return parse_whole(text, value);
+        return parse_field(text, value);
     std::string dotted = text;
     for (char& c : dotted)
         if (c == ',')
             c = '.';
-    return parse_whole(dotted, value);
+    return parse_field(dotted, value);
 }
 
 template <typename Distance>
@@ -193,10 +188,9 @@ uint32_t trip_index::file_number(const char* name) {
 }
 
 std::optional<size_t> trip_index::nearest_to_place(int32_t km, double m) const {
-    const double wanted = km * 1000.0 + m;
-    return nearest(frames, [wanted](const index_record& r) {
-        return std::fabs(r.km * 1000.0 + r.m - wanted);
-    });
+    const double wanted = linear_place(km, m);
+    return nearest(frames,
+                   [wanted](const index_record& r) { return std::fabs(r.place() - wanted); });
 }
 
 std::optional<size_t> trip_index::nearest_to_abs(double abs) const {

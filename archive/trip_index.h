@@ -2,6 +2,8 @@
 // A trip's frame index read back for browsing: every record of "data.idx" with its numbers
 // parsed and its texts kept as the file has them, and the searches the trip browser needs.
 
+#include "archive/track_place.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -26,6 +28,10 @@ struct index_record {
     std::string time_text;
     // Where the record's element starts in data.idx: a later read can start there.
     uint64_t offset = 0;
+
+    double place() const { return linear_place(km, m); }
+    // What a frame without a fix holds: the record's defaults.
+    bool without_fix() const { return abs == 0.0 && km == 0 && m == 0.0; }
 };
 
 class trip_index {

@@ -7,15 +7,6 @@
 
 namespace {
 
-// What a frame without a fix holds: the record's defaults.
-bool without_fix(const index_record& record) {
-    return record.abs == 0.0 && record.km == 0 && record.m == 0.0;
-}
-
-double place_of(const index_record& record) {
-    return record.km * 1000.0 + record.m;
-}
-
 int sense_of(double from, double to) {
     return to > from ? 1 : (to < from ? -1 : 0);
 }
@@ -29,7 +20,7 @@ trip_pass start_pass(int number, size_t position, const index_record& record,
     pass.first_record = pass.last_record = position;
     pass.first_frame = pass.last_frame = record.frame;
     pass.abs_low = pass.abs_high = record.abs;
-    pass.place_low = pass.place_high = place_of(record);
+    pass.place_low = pass.place_high = record.place();
     return pass;
 }
 
@@ -38,8 +29,8 @@ void extend_pass(trip_pass& pass, size_t position, const index_record& record) {
     pass.last_frame = record.frame;
     pass.abs_low = std::min(pass.abs_low, record.abs);
     pass.abs_high = std::max(pass.abs_high, record.abs);
-    pass.place_low = std::min(pass.place_low, place_of(record));
-    pass.place_high = std::max(pass.place_high, place_of(record));
+    pass.place_low = std::min(pass.place_low, record.place());
+    pass.place_high = std::max(pass.place_high, record.place());
 }
 
 } // namespace
@@ -50,7 +41,7 @@ std::vector<trip_pass> trip_passes::of(const trip_index& index, const trip_route
     const index_record* previous = nullptr;
     for (size_t i = 0; i < records.size(); ++i) {
         const index_record& record = records[i];
-        if (without_fix(record))
+        if (record.without_fix())
             continue;
         const route_texts& texts = route.at_frame(record.frame);
         const int sense = previous != nullptr ? sense_of(previous->abs, record.abs) : 0;
@@ -61,7 +52,9 @@ std::vector<trip_pass> trip_passes::of(const trip_index& index, const trip_route
             !other_track && sense != 0 && passes.back().sense != 0 && sense != passes.back().sense;
         if (other_track || turned) {
             passes.push_back(start_pass(static_cast<int>(passes.size()), i, record, texts));
-            passes.back().sense = sense;
+            // A turn gives the new pass its sense; a change of track says nothing of it, as
+            // the coordinates of another line may lie anywhere.
+            passes.back().sense = turned ? sense : 0;
         } else {
             trip_pass& pass = passes.back();
             if (pass.sense == 0)

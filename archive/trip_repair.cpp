@@ -172,6 +172,8 @@ std::string trip_repair_report::row() const {
         text << ", удалено файлов без кадров " << files_removed;
     if (files_set_aside > 0)
         text << ", нечитаемых файлов отложено (.damaged) " << files_set_aside;
+    if (!catalogue_problem.empty())
+        text << "; каталог поездок не обновлен: " << catalogue_problem;
     return text.str();
 }
 
@@ -252,7 +254,13 @@ trip_repair_report repair_trip(const fs::path& trip_folder, const keep_going& go
         if (report.complete())
             mark->finish();
     }
-    trip_catalogue(trip_folder.parent_path()).add_trip(trip_folder);
+    // The trip is whole on the disk either way; a catalogue that cannot take it now catches up at
+    // its next sync.
+    try {
+        trip_catalogue(trip_folder.parent_path()).add_trip(trip_folder);
+    } catch (const std::exception& failure) {
+        report.catalogue_problem = failure.what();
+    }
     return report;
 }
 

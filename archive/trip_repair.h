@@ -27,6 +27,8 @@ struct trip_repair_report {
     std::size_t records_added = 0;   // frames on the disk that the index did not list yet
     bool no_room = false;            // a copy did not fit on the disk
     bool index_saved = true;
+    // Why the catalogue could not take the repaired trip (it catches up at its next sync).
+    std::string catalogue_problem;
 
     // Whether the trip is whole now; a trip that is not keeps its mark for the next start.
     bool complete() const { return files_left == 0 && index_saved; }

@@ -1,21 +1,11 @@
 #include "archive/trip_route.h"
 
 #include "trip_format/csv_line.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 
 #include <algorithm>
-#include <charconv>
 #include <fstream>
-
-namespace {
-
-template <typename Number> bool parse_number(const std::string& text, Number& value) {
-    const char* const end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return !text.empty() && error == std::errc() && stop == end;
-}
-
-} // namespace
 
 trip_route trip_route::read(const std::filesystem::path& trip_folder) {
     trip_route route;
@@ -28,9 +18,9 @@ trip_route trip_route::read(const std::filesystem::path& trip_folder) {
     while (std::getline(file, line)) {
         const std::vector<std::string> fields = csv_line::split(line);
         route_line parsed;
-        if (fields.size() != 8 || !parse_number(fields[0], parsed.frame) ||
-            !parse_number(fields[1], parsed.abs) || !parse_number(fields[2], parsed.km) ||
-            !parse_number(fields[3], parsed.m))
+        if (fields.size() != 8 || !parse_field(fields[0], parsed.frame) ||
+            !parse_field(fields[1], parsed.abs) || !parse_field(fields[2], parsed.km) ||
+            !parse_field(fields[3], parsed.m))
             continue;
         parsed.texts = {fields[4], fields[5], fields[6], fields[7]};
         route.changes.push_back(std::move(parsed));

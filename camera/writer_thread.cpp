@@ -43,6 +43,9 @@ writer_thread::writer_thread(camera_feed& feed, const wxConfigBase& config,
     writer = make_file_writer(config, camera_name, recorded_format(format));
     write_path = read_text(config, "write_path");
     folder_missing = !writer->open(write_path);
+    // Still on the GUI thread: the rows of the opening go straight to the journal.
+    for (const writer_row& row : writer->take_rows())
+        row.failure ? log_error(row.text) : log_info(row.text);
     next_folder_attempt = clock::now() + video_file_writer_basic::default_retry_interval;
     folder = writer->trip_folder();
 }

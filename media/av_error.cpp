@@ -12,16 +12,8 @@ std::string av_error_text(int code) {
     return text;
 }
 
-namespace {
-
-std::string describe(const std::string& what_failed, int code) {
-    return what_failed + ": " + av_error_text(code);
-}
-
-} // namespace
-
 av_error::av_error(const std::string& what_failed, int code)
-    : std::runtime_error(describe(what_failed, code)), result(code) {}
+    : std::runtime_error(what_failed + ": " + av_error_text(code)), result(code) {}
 
 int checked(int code, const char* what_failed) {
     if (code < 0)

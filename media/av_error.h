@@ -15,7 +15,7 @@ private:
     int result;
 };
 
-// FFmpeg's text for a result code.
+// FFmpeg's own text for a result code.
 std::string av_error_text(int code);
 
 // Throws av_error when `code` is negative; returns it otherwise.

@@ -52,12 +52,25 @@ struct byte_sink {
     std::size_t used = 0;
 };
 
+// Grows the sink's buffer to at least `size` bytes; libjpeg hears of a failure through its own
+// error exit. That exit jumps, so it is taken only once the C++ handler has been left: a jump
+// out of a handler would leave the exception caught for ever.
+void grow_or_fail(j_compress_ptr info, byte_sink& sink, std::size_t size) {
+    bool grown = true;
+    try {
+        if (sink.buffer.size() < size)
+            sink.buffer.resize(size);
+    } catch (const std::exception&) {
+        grown = false;
+    }
+    if (!grown)
+        ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+}
+
 void start_sink(j_compress_ptr info) {
     auto* sink = reinterpret_cast<byte_sink*>(info->dest);
-    const std::size_t wanted =
-        std::max<std::size_t>(65536, std::size_t(info->image_width) * info->image_height);
-    if (sink->buffer.size() < wanted)
-        sink->buffer.resize(wanted);
+    grow_or_fail(info, *sink,
+                 std::max<std::size_t>(65536, std::size_t(info->image_width) * info->image_height));
     sink->manager.next_output_byte = sink->buffer.data();
     sink->manager.free_in_buffer = sink->buffer.size();
 }
@@ -65,11 +78,7 @@ void start_sink(j_compress_ptr info) {
 boolean grow_sink(j_compress_ptr info) {
     auto* sink = reinterpret_cast<byte_sink*>(info->dest);
     const std::size_t filled = sink->buffer.size();
-    try {
-        sink->buffer.resize(filled * 2);
-    } catch (const std::bad_alloc&) {
-        ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
-    }
+    grow_or_fail(info, *sink, filled * 2);
     sink->manager.next_output_byte = sink->buffer.data() + filled;
     sink->manager.free_in_buffer = sink->buffer.size() - filled;
     return TRUE;

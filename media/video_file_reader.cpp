@@ -1,5 +1,7 @@
 #include "media/video_file_reader.h"
 
+#include "media/av_error.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -16,12 +18,6 @@ namespace {
 // on rather than seeking: the recorder's key-frame interval, beyond which a seek decodes fewer
 // frames. In a file of key frames only, a seek always decodes just the one wanted.
 constexpr int64_t decode_on_limit = 12;
-
-std::string av_error_text(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 bool is_yuv420(int format) {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;

@@ -9,6 +9,15 @@
 
 namespace platform {
 
+// The program's own UTF-8 text (its messages, what its files and the catalogue hold) as wide
+// text.
+inline wxString utf8(const char* text) {
+    return wxString::FromUTF8(text);
+}
+inline wxString utf8(const std::string& text) {
+    return wxString::FromUTF8(text.data(), text.size());
+}
+
 // Wide text to the system's narrow encoding. Characters it cannot represent become '?'.
 std::string to_narrow(const wxString& text);
 

@@ -1,12 +1,12 @@
 #include "recording/frame_index.h"
 
 #include "platform/text.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 
 #include <memory>
 #include <string>
 #include <vector>
-#include <wx/datetime.h>
 #include <wx/stream.h>
 
 struct FrameIndex::laid_out {
@@ -34,17 +34,6 @@ private:
     std::string& text;
 };
 
-// "%f" with six decimals and always a full stop, whatever numeric locale is in force.
-wxString fixed_six(double value) {
-    return wxString::FromCDouble(value, 6);
-}
-
-wxString local_time_text(int64_t time) {
-    if (time == -1)
-        return {};
-    return wxDateTime(static_cast<time_t>(time)).Format(wxDefaultDateTimeFormat);
-}
-
 } // namespace
 
 FrameIndex::FrameIndex() : root(new wxXmlNode(wxXML_ELEMENT_NODE, "section")) {
@@ -69,10 +58,10 @@ bool FrameIndex::add(const wxString& file_name, uint64_t frame_in_file,
     frame->AddAttribute("frame_in_file",
                         wxString::Format("%llu", static_cast<unsigned long long>(frame_in_file)));
     frame->AddAttribute("frame", wxString::Format("%d", position.frame));
-    frame->AddAttribute("abscoord", fixed_six(position.abs));
+    frame->AddAttribute("abscoord", wxString::FromUTF8(six_decimals(position.abs)));
     frame->AddAttribute("km", wxString::Format("%d", position.km));
-    frame->AddAttribute("m", fixed_six(position.m));
-    frame->AddAttribute("time", local_time_text(position.time));
+    frame->AddAttribute("m", wxString::FromUTF8(six_decimals(position.m)));
+    frame->AddAttribute("time", wxString::FromUTF8(record_time_text(position.time)));
     // The root takes ownership.
     root->InsertChildAfter(frame, last_frame);
     route.note(position);

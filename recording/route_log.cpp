@@ -3,15 +3,11 @@
 #include "platform/durable_file.h"
 #include "platform/text.h"
 #include "trip_format/csv_line.h"
+#include "trip_format/field_text.h"
 
 #include <wx/string.h>
 
 namespace {
-
-// The same forms as the frame index, so a route line and its frame's record read alike.
-std::string six_decimals(double value) {
-    return wxString::FromCDouble(value, 6).utf8_string();
-}
 
 std::string utf8_of_server_text(const std::string& bytes) {
     return platform::decode_server_text(bytes).utf8_string();

@@ -1,8 +1,6 @@
 #include "recording/trip_folder.h"
 
-#include "journal/journal.h"
 #include "platform/text.h"
-#include "recording/frame_index.h"
 #include "trip_format/trip_files.h"
 
 #include <system_error>
@@ -26,11 +24,8 @@ bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxSt
         // without an error; it is atomic, so two writers never share a folder.
         if (std::filesystem::create_directory(platform::native_path(target.GetPath()), error))
             return true;
-        if (error) {
-            log_error(wxString::Format(wxString::FromUTF8("Не удается создать папку записи [%s]"),
-                                       target.GetPath()));
+        if (error)
             return false;
-        }
     }
 }
 
@@ -73,10 +68,6 @@ bool trip_file_names::used(const wxFileName& folder, const wxString& name) const
     return std::filesystem::exists(platform::native_path(file.GetFullPath()), error);
 }
 
-bool open_trip(wxFileName& target, FrameIndex& index, const wxString& write_path,
-               const wxString& camera_name) {
-    const bool made = make_trip_folder(target, write_path, camera_name, wxDateTime::Now());
-    target.SetFullName(trip_files::index);
-    index.set_path(target.GetFullPath());
-    return made;
+wxString trip_folder_failed_row(const wxString& folder) {
+    return wxString::Format(wxString::FromUTF8("Не удается создать папку записи [%s]"), folder);
 }

@@ -10,8 +10,8 @@
 
 // Makes the trip folder under write_path (empty: the current folder) and points `target` at
 // it. A name already taken gets " (2)", " (3)", ... Missing parents are not made, so an absent
-// removable disk is never replaced by a folder on the system disk. On failure journals the
-// folder that could not be made and returns false; `target` still points at it.
+// removable disk is never replaced by a folder on the system disk. False when the folder could
+// not be made; `target` still points at it.
 bool make_trip_folder(wxFileName& target, const wxString& write_path, const wxString& camera_name,
                       const wxDateTime& opened);
 
@@ -40,9 +40,5 @@ private:
     std::set<wxString> taken;
 };
 
-class FrameIndex;
-
-// What every writer's open does: makes the trip folder, points `target` at it and the index at
-// "data.idx" in it. False (already journaled) when the folder could not be made.
-bool open_trip(wxFileName& target, FrameIndex& index, const wxString& write_path,
-               const wxString& camera_name);
+// The journal row for a trip folder that could not be made.
+wxString trip_folder_failed_row(const wxString& folder);

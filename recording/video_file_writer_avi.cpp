@@ -1,6 +1,5 @@
 #include "recording/video_file_writer_avi.h"
 
-#include "journal/journal.h"
 #include "platform/durable_file.h"
 #include "platform/text.h"
 #include "recording/codec_table.h"
@@ -17,15 +16,15 @@ video_file_writer_avi::video_file_writer_avi(const wxString& codec, const wxStri
 
 bool video_file_writer_avi::open(const wxString& write_path) {
     if (fourcc == 0) {
-        log_error(wxString::Format(wxString::FromUTF8("Неизвестный кодек %s: запись с кодеком %s"),
-                                   codec, default_codec));
+        ask_row(true,
+                wxString::Format(wxString::FromUTF8("Неизвестный кодек %s: запись с кодеком %s"),
+                                 codec, default_codec));
         codec = default_codec;
         fourcc = codec_fourcc(codec);
     }
     if (!open_trip(target, index, write_path, camera_name))
         return false;
     mark_trip();
-    log_info(wxString::Format(wxString::FromUTF8("Запись: %s"), target.GetPathWithSep()));
     return true;
 }
 

@@ -1,6 +1,20 @@
 #include "recording/video_file_writer_basic.h"
 
 #include "platform/text.h"
+#include "recording/trip_folder.h"
+#include "trip_format/trip_files.h"
+
+bool video_file_writer_basic::open_trip(wxFileName& target, FrameIndex& index,
+                                        const wxString& write_path, const wxString& camera_name) {
+    const bool made = make_trip_folder(target, write_path, camera_name, wxDateTime::Now());
+    if (made)
+        ask_row(false, wxString::Format(wxString::FromUTF8("Запись: %s"), target.GetPathWithSep()));
+    else
+        ask_row(true, trip_folder_failed_row(target.GetPath()));
+    target.SetFullName(trip_files::index);
+    index.set_path(target.GetFullPath());
+    return made;
+}
 
 std::vector<writer_row> video_file_writer_basic::take_rows() {
     std::vector<writer_row> taken;

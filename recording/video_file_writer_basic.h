@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <vector>
+#include <wx/filename.h>
 #include <wx/string.h>
 
 // A journal row a writer asks for: the start of a failure episode (red) or its end (blue).
@@ -28,8 +29,8 @@ public:
     // frames it lists: a power cut costs about this much recording.
     static constexpr std::chrono::milliseconds default_sync_interval{1000};
 
-    // Makes the trip folder under write_path. GUI thread; journals its own failure.
-    // False when the trip folder could not be made.
+    // Makes the trip folder under write_path and asks for the row that tells of it (take_rows):
+    // where the trip is recorded, or red, the folder that could not be made. False then.
     virtual bool open(const wxString& write_path) = 0;
     // Finishes the current video file and saves the index. Returns how many frames reached the
     // file only now (an encoder that held some back); the image writers have nothing to finish.
@@ -82,6 +83,13 @@ public:
 
 protected:
     ~video_file_writer_basic() = default;
+    // What every writer's open does: makes the trip folder, points `target` at it and the index
+    // at data.idx in it, and asks for the row that tells of it. False when the folder could not
+    // be made.
+    bool open_trip(wxFileName& target, FrameIndex& index, const wxString& write_path,
+                   const wxString& camera_name);
+    // Asks for a journal row: red when `failure`.
+    void ask_row(bool failure, const wxString& text) { rows.push_back({failure, text}); }
     // Finishes the file being written, returning the frames that reached it only now; writers
     // of one file per frame have none open between frames.
     virtual std::size_t finish_current_file() { return 0; }

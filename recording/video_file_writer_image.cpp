@@ -1,6 +1,5 @@
 #include "recording/video_file_writer_image.h"
 
-#include "journal/journal.h"
 #include "platform/durable_file.h"
 #include "platform/text.h"
 
@@ -14,7 +13,6 @@ bool video_file_writer_image::open(const wxString& write_path) {
     if (!open_trip(target, index, write_path, camera_name))
         return false;
     mark_trip();
-    log_info(wxString::Format(wxString::FromUTF8("Запись: %s"), target.GetPathWithSep()));
     return true;
 }
 

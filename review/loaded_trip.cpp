@@ -1,10 +1,10 @@
 #include "review/loaded_trip.h"
 
 #include "archive/trip_catalogue.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 
 #include <cmath>
-#include <wx/datetime.h>
 
 namespace {
 
@@ -17,7 +17,7 @@ std::vector<int64_t> record_seconds(const trip_index& index) {
     for (const index_record& record : index.records()) {
         if (last_text == nullptr || record.time_text != *last_text) {
             last_text = &record.time_text;
-            last_seconds = loaded_trip::seconds_of(record.time_text);
+            last_seconds = record_time_seconds(record.time_text).value_or(-1);
         }
         seconds.push_back(last_seconds);
     }
@@ -45,8 +45,7 @@ std::optional<size_t> nearest_in_time(const std::vector<int64_t>& seconds, int64
 std::shared_ptr<const loaded_trip> loaded_trip::read(const std::filesystem::path& trip_folder) {
     auto trip = std::make_shared<loaded_trip>();
     trip->folder = trip_folder;
-    if (!trip_catalogue::parse_folder_name(trip_folder.filename().string(), trip->camera,
-                                           trip->started))
+    if (!parse_trip_folder_name(trip_folder.filename().string(), trip->camera, trip->started))
         trip->camera = trip_folder.filename().string();
     trip->index = trip_index::read(trip_folder / trip_files::index);
     trip->route = trip_route::read(trip_folder);
@@ -90,14 +89,4 @@ std::optional<size_t> loaded_trip::nearest_at_moment(double abs, int64_t moment)
             if (*then >= pass.first_record && *then <= pass.last_record)
                 return nearest_between(abs, pass.first_record, pass.last_record);
     return index.nearest_to_abs(abs);
-}
-
-int64_t loaded_trip::seconds_of(const std::string& time_text) {
-    // The index writes times in the toolkit's default format; the process keeps the C locale.
-    wxDateTime time;
-    wxString::const_iterator end;
-    const wxString text = wxString::FromUTF8(time_text.c_str());
-    if (text.empty() || !time.ParseFormat(text, wxDefaultDateTimeFormat, &end) || end != text.end())
-        return -1;
-    return static_cast<int64_t>(time.GetTicks());
 }

@@ -38,7 +38,4 @@ struct loaded_trip {
     // The record nearest to the coordinate within the pass under way at that moment: where
     // a trip passes a place twice, the one the other camera of the run saw then.
     std::optional<size_t> nearest_at_moment(double abs, int64_t moment) const;
-
-    // Seconds since the epoch of a time as data.idx writes it; -1 when it is no such time.
-    static int64_t seconds_of(const std::string& time_text);
 };

@@ -24,7 +24,6 @@ public:
     int64_t position_of(size_t record) const { return at_ms[record]; }
     // The last record due at that position (clamped to the trip).
     size_t record_at(int64_t position_ms) const;
-    int64_t length_ms() const { return at_ms.empty() ? 0 : at_ms.back(); }
 
 private:
     std::vector<int64_t> at_ms;

@@ -1,6 +1,7 @@
 #include "review/trip_browser.h"
 
 #include "archive/index_csv_export.h"
+#include "archive/offload_log.h"
 #include "archive/track_place.h"
 #include "journal/journal.h"
 #include "platform/text.h"
@@ -24,6 +25,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+using platform::utf8;
+
 namespace {
 
 // PgUp and PgDn move by this much travel.
@@ -34,12 +37,8 @@ constexpr double earlier_pass_reach = 25.0;
 constexpr int earlier_lookup_delay_ms = 300;
 constexpr int fast_factor = 4;
 
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
-
-wxString utf8(const std::string& text) {
-    return wxString::FromUTF8(text.c_str());
+bool same_pass(const pass_at_place& one, const pass_at_place& other) {
+    return one.trip.folder == other.trip.folder && one.pass.number == other.pass.number;
 }
 
 wxString place_text(int32_t km, double m) {
@@ -68,6 +67,12 @@ wxString trip_note(const trip_summary& trip) {
     return wxString::Format(utf8("data.idx прочитан не весь: %s"), detail);
 }
 
+// "проверена 09.12.2026 01:58": when the trip's office copy was last read back whole.
+wxString copy_text(const offload_entry& copy) {
+    return wxDateTime(static_cast<time_t>(copy.verified_at))
+        .Format(utf8("проверена %d.%m.%Y %H:%M"));
+}
+
 wxString direction_text(const trip_pass& pass) {
     const wxString sense = pass.sense > 0 ? utf8("↑") : pass.sense < 0 ? utf8("↓") : wxString();
     return (utf8(pass.dir) + " " + sense).Strip(wxString::both);
@@ -92,8 +97,8 @@ trip_browser::trip_browser(wxWindow* parent, const wxConfigBase& config)
 
     trip_rows = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxSize(-1, 150),
                                wxLC_REPORT | wxLC_SINGLE_SEL);
-    const char* const columns[] = {"Поездка", "Камера", "Начало", "Кадров",
-                                   "От",      "До",     "Файлов", "Примечание"};
+    const char* const columns[] = {"Поездка", "Камера", "Начало",     "Кадров", "От",
+                                   "До",      "Файлов", "Примечание", "Копия"};
     for (const char* column : columns)
         trip_rows->AppendColumn(utf8(column));
     trip_rows->Bind(wxEVT_LIST_ITEM_SELECTED, &trip_browser::on_trip_selected, this);
@@ -241,7 +246,11 @@ void trip_browser::refresh_trips() {
     // The first listing brings the catalogue up to the folders; the button rebuilds it whole.
     const bool rebuild = trips_listed_once;
     trips_listed_once = true;
-    using listing = std::pair<std::vector<trip_summary>, std::string>;
+    struct listing {
+        std::vector<trip_summary> trips;
+        std::string notice;
+        std::map<std::string, offload_entry> copies;
+    };
     in_background<listing>(
         [this, rebuild] {
             trip_catalogue& trips = catalogue();
@@ -250,9 +259,12 @@ void trip_browser::refresh_trips() {
                 trips.rebuild(go_on);
             else
                 trips.sync(go_on);
-            return listing(trips.trips(), trips.notice());
+            return listing{trips.trips(), trips.notice(), offload_log(root).entries()};
         },
-        [this](listing result) { show_trips(std::move(result.first), std::move(result.second)); });
+        [this](listing result) {
+            copies = std::move(result.copies);
+            show_trips(std::move(result.trips), std::move(result.notice));
+        });
 }
 
 void trip_browser::show_trips(std::vector<trip_summary> trips, std::string notice) {
@@ -288,6 +300,9 @@ void trip_browser::fill_trip_row(long row, const trip_summary& trip) {
     trip_rows->SetItem(row, 7, note);
     if (!note.empty())
         trip_rows->SetItemTextColour(row, *wxRED);
+    const auto copy = copies.find(trip.folder.filename().string());
+    if (copy != copies.end())
+        trip_rows->SetItem(row, 8, copy_text(copy->second));
 }
 
 void trip_browser::open_trip(size_t row) {
@@ -296,8 +311,9 @@ void trip_browser::open_trip(size_t row) {
     stop();
     open_row = row;
     const unsigned generation = ++open_generation;
-    // Earlier passes still sought for the trip shown so far are of no use any more.
+    // Earlier passes still sought or loaded for the trip shown so far are of no use any more.
     ++then_generation;
+    ++earlier_generation;
     const std::filesystem::path folder = listed[row].folder;
     set_status(utf8("Поездка читается…"), false);
     struct opened {
@@ -336,6 +352,7 @@ void trip_browser::show_opened(std::shared_ptr<const loaded_trip> trip,
     then_row.reset();
     fill_earlier_rows();
     earlier->clear();
+    earlier_pass.reset();
     watch_marks(trip->folder);
     const bool has_frames = !trip->index.empty();
     export_button->Enable(has_frames);
@@ -412,8 +429,8 @@ void trip_browser::follow_lead() {
     if (paired->trip())
         if (const auto found = paired->trip()->nearest_at_moment(abs, trip->seconds[record]))
             paired->show_record(*found);
-    if (earlier->trip() && then_row && *then_row < then_rows.size()) {
-        const trip_pass& pass = then_rows[*then_row].pass;
+    if (earlier->trip() && earlier_pass) {
+        const trip_pass& pass = earlier_pass->pass;
         if (const auto found =
                 earlier->trip()->nearest_between(abs, pass.first_record, pass.last_record))
             earlier->show_record(*found);
@@ -440,8 +457,7 @@ void trip_browser::ask_for_earlier_passes() {
             std::optional<size_t> kept;
             if (then_row && *then_row < then_rows.size())
                 for (size_t row = 0; row < rows.size(); ++row)
-                    if (rows[row].trip.folder == then_rows[*then_row].trip.folder &&
-                        rows[row].pass.number == then_rows[*then_row].pass.number)
+                    if (same_pass(rows[row], then_rows[*then_row]))
                         kept = row;
             then_rows = std::move(rows);
             then_row = kept;
@@ -469,15 +485,16 @@ void trip_browser::fill_earlier_rows() {
 void trip_browser::choose_earlier_pass(size_t row) {
     if (row >= then_rows.size())
         return;
-    if (then_row == row && earlier->trip())
-        return;
     then_row = row;
     const pass_at_place chosen = then_rows[row];
-    const unsigned generation = then_generation;
+    const unsigned generation = ++earlier_generation;
+    // The pass already shown needs no reading; one still loading is superseded all the same.
+    if (earlier->trip() && earlier_pass && same_pass(*earlier_pass, chosen))
+        return;
     in_background<std::shared_ptr<const loaded_trip>>(
         [folder = chosen.trip.folder] { return loaded_trip::read(folder); },
         [this, generation, chosen](std::shared_ptr<const loaded_trip> trip) {
-            if (generation == then_generation)
+            if (generation == earlier_generation)
                 show_earlier(std::move(trip), chosen);
         });
 }
@@ -485,6 +502,7 @@ void trip_browser::choose_earlier_pass(size_t row) {
 void trip_browser::show_earlier(std::shared_ptr<const loaded_trip> trip,
                                 const pass_at_place& pass) {
     earlier->set_trip(std::move(trip));
+    earlier_pass = pass;
     earlier->show_record(pass.record);
     show_pictures(paired->trip() != nullptr, true);
     follow_lead();

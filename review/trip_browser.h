@@ -5,11 +5,13 @@
 // shown place ("then and now"), snapshots and an export of the index. Indexes and the catalogue
 // are read on the pane's worker thread; the GUI thread only shows what it hands back.
 
+#include "archive/offload_log.h"
 #include "archive/trip_catalogue.h"
 #include "review/loaded_trip.h"
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -132,9 +134,14 @@ private:
     std::vector<trip_mark> trip_marks_list;
     std::vector<pass_at_place> then_rows;
     std::optional<size_t> then_row;
-    // A later request supersedes an earlier one still on the worker.
+    // The pass the earlier picture shows; it may lag behind then_row while its trip loads.
+    std::optional<pass_at_place> earlier_pass;
+    // A later request supersedes an earlier one of its kind still on the worker: a trip opened,
+    // the passes looked up for a place, an earlier pass loaded. The kinds never cancel each
+    // other, except that a trip opened cancels everything.
     unsigned open_generation = 0;
     unsigned then_generation = 0;
+    unsigned earlier_generation = 0;
     int pending_jobs = 0;
     bool notice_told = false;
     bool trips_listed_once = false;
@@ -157,6 +164,8 @@ private:
     std::unique_ptr<wxFileSystemWatcher> marks_watcher;
 
     wxListCtrl* trip_rows = nullptr;
+    // The listed trips' verified office copies, by folder name (GUI thread).
+    std::map<std::string, offload_entry> copies;
     wxSizer* pictures = nullptr;
     trip_picture_panel* lead = nullptr;
     trip_picture_panel* paired = nullptr;

@@ -1,18 +1,13 @@
 #include "review/trip_picture_panel.h"
 
+#include "platform/text.h"
 #include "review/frame_view.h"
 
 #include <wx/datetime.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
-namespace {
-
-wxString utf8(const std::string& text) {
-    return wxString::FromUTF8(text.c_str());
-}
-
-} // namespace
+using platform::utf8;
 
 trip_picture_panel::trip_picture_panel(wxWindow* parent, const wxString& format_subs)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER),
@@ -72,15 +67,6 @@ void trip_picture_panel::show_record(size_t record) {
     }
 }
 
-bool trip_picture_panel::show_nearest(double abs) {
-    if (!shown_trip)
-        return false;
-    const std::optional<size_t> found = shown_trip->index.nearest_to_abs(abs);
-    if (found)
-        show_record(*found);
-    return found.has_value();
-}
-
 void trip_picture_panel::show_note(const wxString& text) {
     view->show_note(text);
     note_line->SetLabel(text);
@@ -107,7 +93,7 @@ wxString trip_picture_panel::caption_of(size_t record) const {
     if (record >= shown_trip->index.records().size())
         return text;
     const std::string& time_text = shown_trip->index.records()[record].time_text;
-    const int64_t seconds = loaded_trip::seconds_of(time_text);
+    const int64_t seconds = shown_trip->seconds[record];
     text +=
         "  " + (seconds < 0 ? utf8(time_text)
                             : wxDateTime(static_cast<time_t>(seconds)).Format("%Y.%m.%d %H:%M:%S"));

@@ -23,8 +23,6 @@ public:
     void clear();
     // Shows one record of the trip; out of range does nothing.
     void show_record(size_t record);
-    // Shows the record nearest to the coordinate; false when the trip has no records.
-    bool show_nearest(double abs);
 
     const std::shared_ptr<const loaded_trip>& trip() const { return shown_trip; }
     std::optional<size_t> current_record() const { return current; }

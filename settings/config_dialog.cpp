@@ -1,5 +1,6 @@
 #include "settings/config_dialog.h"
 
+#include "platform/text.h"
 #include "settings/settings_store.h"
 
 #include <wx/button.h>
@@ -10,11 +11,9 @@
 #include <wx/propgrid/props.h>
 #include <wx/sizer.h>
 
-namespace {
+using platform::utf8;
 
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
+namespace {
 
 wxArrayString choice_labels(const setting_key& key) {
     wxArrayString labels;

@@ -1,10 +1,14 @@
 #include "settings/settings_store.h"
 
+#include "platform/text.h"
+
 #include <stdexcept>
 
 #include <wx/utils.h>
 
 const char default_camera_url[] = "rtsp://192.168.1.64//channel1";
+
+using platform::utf8;
 
 namespace {
 
@@ -13,10 +17,6 @@ const std::vector<const char*> codecs = {"MJPEG", "XVID", "DIVX", "h264", "h265"
 const std::vector<const char*> policies = {"Вся поездка", "1 километр", "5 километров",
                                            "10 километров", "Перегон", "Дистанция"};
 const std::vector<const char*> positions = {"Вверху кадра", "Внизу кадра"};
-
-wxString utf8(const char* text) {
-    return wxString::FromUTF8(text);
-}
 
 wxString stored_text(const wxConfigBase& config, const wxString& name) {
     wxString text;

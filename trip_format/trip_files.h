@@ -2,6 +2,7 @@
 // The names inside the recordings folder that the recorder writes and every reader looks for:
 // one folder per trip, named after its start and camera, and the fixed files in it.
 
+#include <string>
 #include <wx/datetime.h>
 #include <wx/string.h>
 
@@ -18,3 +19,6 @@ constexpr const char* marks = "marks.csv";
 
 // "2024.05.01 12.30.05[Котел]": when the writer was opened, and for which camera.
 wxString trip_folder_name(const wxDateTime& opened, const wxString& camera_name);
+// The camera and start ("2024.05.01 12:30:05") of such a name, also with the " (2)" that a
+// name already taken gets; false for any other name.
+bool parse_trip_folder_name(const std::string& name, std::string& camera, std::string& started);

@@ -1,34 +1,16 @@
 #include "trip_format/trip_marks.h"
 
 #include "trip_format/csv_line.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <wx/datetime.h>
 
 namespace {
 
 const char header[] = "frame,abs,km,m,time,text";
-
-// The same forms as the frame index, so a mark and its frame's record read alike.
-std::string six_decimals(double value) {
-    return wxString::FromCDouble(value, 6).utf8_string();
-}
-
-std::string local_time_text(int64_t time) {
-    if (time == -1)
-        return {};
-    return wxDateTime(static_cast<time_t>(time)).Format(wxDefaultDateTimeFormat).utf8_string();
-}
-
-template <typename Number> bool parse_number(const std::string& text, Number& value) {
-    const char* const end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return !text.empty() && error == std::errc() && stop == end;
-}
 
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -46,7 +28,7 @@ bool trip_marks::append(const std::filesystem::path& trip_folder, const TrackPos
         .add(six_decimals(position.abs))
         .add(std::to_string(position.km))
         .add(six_decimals(position.m))
-        .add(local_time_text(position.time))
+        .add(record_time_text(position.time))
         .add(text);
     const std::string bytes =
         (fresh ? std::string(header) + "\n" : std::string()) + line.text() + "\n";
@@ -67,9 +49,9 @@ std::vector<trip_mark> trip_marks::read(const std::filesystem::path& trip_folder
     while (std::getline(file, line)) {
         const std::vector<std::string> fields = csv_line::split(line);
         trip_mark mark;
-        if (fields.size() != 6 || !parse_number(fields[0], mark.frame) ||
-            !parse_number(fields[1], mark.abs) || !parse_number(fields[2], mark.km) ||
-            !parse_number(fields[3], mark.m))
+        if (fields.size() != 6 || !parse_field(fields[0], mark.frame) ||
+            !parse_field(fields[1], mark.abs) || !parse_field(fields[2], mark.km) ||
+            !parse_field(fields[3], mark.m))
             continue;
         mark.time = fields[4];
         mark.text = fields[5];

@@ -314,14 +314,23 @@ TEST_F(main_window_commands, a_missing_sensor_port_gives_one_open_error_and_a_cl
     close_main_window();
 }
 
-TEST_F(main_window_commands, a_window_closed_before_the_sensor_error_is_handled_ends_cleanly) {
+TEST_F(main_window_commands, a_window_closed_with_a_sensor_error_on_its_way_ends_quietly) {
     app_test::write_settings(home.path(), {{"coordinate_server_port", app_test::free_port()},
                                            {"dpp_port", "/dev/kestrel-test-no-such-port"}});
+    test_support::message_box_catcher boxes;
+    test_support::log_catcher log;
     kestrel_frame* const early = start_main_window();
     ASSERT_NE(early, nullptr);
+    const std::string written = early->journal_file().GetFullPath().utf8_string();
     // No pumping: the reader's failure is still queued for a window about to go.
     test_support::destroy_window(early);
     test_support::pump_events_for(200ms);
+    // Whatever became of the failure, the journal kept the start and nothing was shown or
+    // logged for a window that was no longer there.
+    EXPECT_GE(app_test::journal_rows(written).size(), static_cast<size_t>(start_rows));
+    EXPECT_TRUE(boxes.dialogs().empty()) << boxes.dialogs().front().message;
+    for (const auto& message : log.messages())
+        EXPECT_GT(message.level, wxLOG_Warning) << message.text;
 }
 
 TEST_F(main_window_commands, a_sensor_lost_while_running_gives_one_error_row) {

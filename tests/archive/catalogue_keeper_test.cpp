@@ -1,8 +1,10 @@
 // The recorder's catalogue keeper: its thread syncs and adds trips while another thread reads
 // the catalogue through a connection of its own, and a stop ends a long sync but not the trips
-// still to add, and openers racing to make a new catalogue all keep it on disk.
+// still to add, openers racing to make a new catalogue all keep it on disk, and a job that fails
+// is told to the keeper's owner without ending the keeper.
 
 #include "archive/catalogue_keeper.h"
+#include "archive/sqlite_connection.h"
 #include "archive/trip_catalogue.h"
 #include "recording/frame_index.h"
 #include "tests/recording/recording_test_support.h"
@@ -10,6 +12,8 @@
 #include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <sqlite3.h>
 #include <thread>
 #include <vector>
 
@@ -115,4 +119,41 @@ TEST(catalogue_keeper, a_stop_ends_the_sync_but_adds_the_trips_asked_for) {
     ASSERT_TRUE(catalogue.trip(closed));
     EXPECT_EQ(catalogue.trip(closed)->frames, 50u);
     EXPECT_LE(catalogue.trips().size(), 2u);
+}
+
+TEST(catalogue_keeper, a_job_that_fails_is_told_and_the_next_job_still_runs) {
+    scratch_folder folder;
+    const fs::path root = folder.path();
+    const fs::path trip = write_trip(root, 0, 20);
+    // A catalogue of the right layout number whose trips table lacks its columns: every
+    // attempt to store a trip fails inside SQLite.
+    const fs::path file = root / trip_catalogue::file_name;
+    sqlite_connection(file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+        .execute("CREATE TABLE trips(name TEXT); PRAGMA user_version=1;");
+
+    std::mutex failures_lock;
+    std::vector<std::string> failures;
+    catalogue_keeper keeper([&](const std::string& what) {
+        const std::lock_guard<std::mutex> lock(failures_lock);
+        failures.push_back(what);
+    });
+    keeper.add_later(trip);
+    keeper.wait_idle();
+    {
+        const std::lock_guard<std::mutex> lock(failures_lock);
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_NE(failures[0].find("trips"), std::string::npos) << failures[0];
+    }
+
+    // The keeper lives on: once the catalogue can be made anew, the same trip goes in.
+    fs::remove(file);
+    keeper.add_later(trip);
+    keeper.wait_idle();
+    {
+        const std::lock_guard<std::mutex> lock(failures_lock);
+        EXPECT_EQ(failures.size(), 1u);
+    }
+    const trip_catalogue catalogue(root);
+    ASSERT_TRUE(catalogue.trip(trip));
+    EXPECT_EQ(catalogue.trip(trip)->frames, 20u);
 }

@@ -129,7 +129,9 @@ TEST(index_csv_export, every_record_once_with_the_numbers_of_the_index) {
                     &status);
     EXPECT_EQ(status, 0) << output;
     EXPECT_EQ(output, "25\n");
-    EXPECT_FALSE(fs::exists(csv_path.string() + ".tmp"));
+    EXPECT_EQ(scratch_folder::entries(folder.path()),
+              (std::vector<std::string>{"data.csv", "data.idx"}))
+        << "nothing written on the way is left";
 
     // A folder that is gone: false, and nothing left behind.
     EXPECT_FALSE(index_csv_export::write(trip_index::read(index_path),

@@ -100,9 +100,20 @@ TEST(subtitle_burner, bottom_position_ends_ten_pixels_above_the_bottom) {
 }
 
 TEST(subtitle_burner, text_that_does_not_fit_is_cut_at_the_picture_edge) {
-    cv::Mat picture(20, 40, CV_8UC3, cv::Scalar(0, 0, 0));
-    subtitle_burner(blue_style(1)).burn(picture, "a long subtitle line");
-    EXPECT_GT(cv::countNonZero(picture.reshape(1)), 0);
+    // At the bottom of a picture too narrow and too low for it, the line is cut where the
+    // picture ends, neither shrunk nor moved: the picture holds exactly the part of the line
+    // that the same place of a large picture holds.
+    const wxString line = "a long subtitle line";
+    cv::Mat large(60, 400, CV_8UC3, cv::Scalar(0, 0, 0));
+    subtitle_burner(blue_style(1)).burn(large, line);
+    cv::Mat small(20, 60, CV_8UC3, cv::Scalar(0, 0, 0));
+    subtitle_burner(blue_style(1)).burn(small, line);
+    // The small picture is the large one's bottom-left corner, 10 pixels above the bottom.
+    const cv::Mat corner = large(cv::Rect(0, 40, 60, 20));
+    ASSERT_GT(cv::countNonZero(large.colRange(60, 400).reshape(1)), 0) << "more line to the right";
+    ASSERT_GT(cv::countNonZero(large.rowRange(0, 40).reshape(1)), 0) << "more line above";
+    ASSERT_GT(cv::countNonZero(small.reshape(1)), 0);
+    EXPECT_EQ(cv::norm(small, corner, cv::NORM_INF), 0.0);
 }
 
 TEST(subtitle_burner, burners_on_several_threads_draw_alike) {

@@ -96,6 +96,7 @@ TEST(DiskFull, OneRowNoIndexForLostFramesAndRecordingResumesWhenSpaceReturns) {
     for (std::string line; std::getline(in, line);)
         rows.push_back(line);
     EXPECT_EQ(rows, (std::vector<std::string>{
+                        "blue Запись: " + trip + "/",
                         "red Не удается записать видеофайл [" + trip + "/123456-1.avi]",
                         "blue Запись возобновлена [" + trip + "/123456-1 (2).avi]"}));
 

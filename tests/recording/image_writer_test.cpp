@@ -6,7 +6,6 @@
 #include "recording/video_file_writer_jpeg.h"
 #include "recording/video_file_writer_png.h"
 #include "recording_test_support.h"
-#include "tests/support/journal_capture.h"
 
 #include <chrono>
 #include <cstring>
@@ -38,6 +37,8 @@ opened_writer(const scratch_folder& folder, const char* name_template, const cha
     std::shared_ptr<video_file_writer_basic> writer = std::make_shared<writer_type>(
         wxString::FromUTF8(camera), wxString::FromUTF8(name_template));
     EXPECT_TRUE(writer->open(folder.wx_path()));
+    // The row telling where the trip is recorded; its own test checks it.
+    EXPECT_EQ(writer->take_rows().size(), 1u);
     return writer;
 }
 
@@ -156,44 +157,49 @@ TEST(ImageWriters, AnImageThatCannotBeSavedIsReportedOnceNotListedAndRetriedLate
     EXPECT_EQ(index[1]["frame"], "3");
 }
 
-TEST(ImageWriters, OpeningJournalsTheTripFolder) {
+TEST(ImageWriters, OpeningAsksForARowNamingTheTripFolder) {
     scratch_folder folder;
-    const journal_capture journal;
     const std::string write_path = folder.path() + "/Поездки";
     std::filesystem::create_directory(write_path);
+    std::vector<writer_row> rows;
     {
         std::shared_ptr<video_file_writer_basic> writer = std::make_shared<video_file_writer_png>(
             wxString::FromUTF8("Дизель"), wxString::FromUTF8("%peregon_кадр"));
         ASSERT_TRUE(writer->open(wxString::FromUTF8(write_path)));
+        rows = writer->take_rows();
         TrackPosition p(0);
         p.peregon = "Клин";
         EXPECT_EQ(writer->write(camera_like_frame(80, 60, 0), p), 1u);
         // As the writer thread ends a trip: a clean end leaves no write mark behind.
         writer->close();
+        EXPECT_TRUE(writer->take_rows().empty());
     }
     const std::string trip = only_trip_folder(write_path);
     EXPECT_NE(trip.find("[Дизель]"), std::string::npos);
-    EXPECT_NE(journal.information().find("<font color='blue'>Запись: " + trip + "/</font>"),
-              std::string::npos)
-        << journal.information();
-    EXPECT_EQ(journal.errors(), "");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_FALSE(rows[0].failure);
+    EXPECT_EQ(rows[0].text.utf8_string(), "Запись: " + trip + "/");
     EXPECT_EQ(scratch_folder::entries(trip),
               (std::vector<std::string>{"data.idx", "Клин_кадр.png"}));
 }
 
-TEST(ImageWriters, AMissingWritePathIsJournaledAndFramesAreReported) {
+TEST(ImageWriters, AMissingWritePathAsksForARedRowAndFramesAreReported) {
     scratch_folder folder;
-    const journal_capture journal;
     std::shared_ptr<video_file_writer_basic> writer =
         std::make_shared<video_file_writer_jpeg>("Cam", default_template);
-    EXPECT_FALSE(writer->open(wxString::FromUTF8(folder.path() + "/unplugged")));
+    const std::string unplugged = folder.path() + "/unplugged";
+    EXPECT_FALSE(writer->open(wxString::FromUTF8(unplugged)));
+    const std::vector<writer_row> rows = writer->take_rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows[0].failure);
+    EXPECT_EQ(
+        rows[0].text.utf8_string().rfind("Не удается создать папку записи [" + unplugged + "/", 0),
+        0u)
+        << rows[0].text;
     EXPECT_EQ(writer->write(camera_like_frame(80, 60, 0), at(0, 1, 0)), 0u);
     EXPECT_FALSE(writer->failure().empty());
     writer.reset();
     EXPECT_TRUE(scratch_folder::entries(folder.path()).empty());
-    EXPECT_NE(journal.errors().find("Не удается создать папку записи ["), std::string::npos)
-        << journal.errors();
-    EXPECT_EQ(journal.information(), "");
 }
 
 TEST(ImageWriters, AnIndexThatCannotBeSavedIsReportedOncePerRunOfFailures) {

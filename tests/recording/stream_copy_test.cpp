@@ -115,6 +115,7 @@ TEST(StreamCopy, FilesStartAndSplitAtKeyFramesAndTheIndexIsExact) {
         std::shared_ptr<video_file_writer_basic> writer = std::make_shared<video_file_writer_avi>(
             "h264", "Cam", wxString::FromUTF8("1 километр"));
         ASSERT_TRUE(writer->open(folder.wx_path()));
+        EXPECT_EQ(writer->take_rows().size(), 1u) << "where the trip is recorded";
         // The recording begins in the middle of a group of pictures; the kilometre changes at
         // frame 13, inside the second group.
         for (int i = 5; i < 30; ++i) {

@@ -2,7 +2,6 @@
 
 #include "recording/trip_folder.h"
 #include "recording_test_support.h"
-#include "tests/support/journal_capture.h"
 
 #include <filesystem>
 #include <fstream>
@@ -41,19 +40,15 @@ TEST(TripFolder, ATakenNameGetsANumber) {
                                   "2024.05.01 12.30.05[Котел] (3)"}));
 }
 
-TEST(TripFolder, AMissingParentIsJournaledAndNotMade) {
+TEST(TripFolder, AMissingParentIsNotMadeAndTheRowNamesTheFolder) {
     scratch_folder folder;
-    const journal_capture journal;
     const std::string absent_disk = folder.path() + "/media/Диск";
     wxFileName target;
     EXPECT_FALSE(make_trip_folder(target, wxString::FromUTF8(absent_disk), "Cam",
                                   wxDateTime(1, wxDateTime::Jan, 2025)));
     EXPECT_FALSE(std::filesystem::exists(folder.path() + "/media"));
-    EXPECT_NE(journal.errors().find("<font color='red'>Не удается создать папку записи [" +
-                                    absent_disk + "/2025.01.01 00.00.00[Cam]]</font>"),
-              std::string::npos)
-        << journal.errors();
-    EXPECT_EQ(journal.information(), "");
+    EXPECT_EQ(trip_folder_failed_row(target.GetPath()).utf8_string(),
+              "Не удается создать папку записи [" + absent_disk + "/2025.01.01 00.00.00[Cam]]");
 }
 
 TEST(TripFolder, AnEmptyWritePathMeansTheCurrentFolder) {

@@ -3,7 +3,6 @@
 
 #include "recording/video_file_writer_avi.h"
 #include "recording_test_support.h"
-#include "tests/support/journal_capture.h"
 
 #include <chrono>
 #include <filesystem>
@@ -33,7 +32,8 @@ TrackPosition at(int frame, int km, const char* peregon = "1", const char* pch =
 struct recorded_trip {
     std::string folder;
     std::vector<index_frame> index;
-    std::size_t written = 0; // frames the writer said reached a file
+    std::size_t written = 0;      // frames the writer said reached a file
+    std::vector<writer_row> rows; // the journal rows the writer asked for
 };
 
 // Records the positions, one camera-like frame each, and destroys the writer as the writer
@@ -50,6 +50,7 @@ recorded_trip record(const wxString& write_path, const char* policy,
         for (const auto& position : trip)
             result.written += writer->write(camera_like_frame(width, height, seed++), position);
         result.written += writer->close();
+        result.rows = writer->take_rows();
     }
     result.folder = only_trip_folder(write_path.utf8_string());
     result.index = parse_index(result.folder + "/data.idx");
@@ -221,6 +222,7 @@ TEST_F(VideoWriterTest, EachCodecRecordsWithItsTagOrReportsItsFailure) {
     std::shared_ptr<video_file_writer_basic> writer =
         std::make_shared<video_file_writer_avi>("h265", "Cam", wxString::FromUTF8("1 километр"));
     ASSERT_TRUE(writer->open(folder.wx_path()));
+    EXPECT_EQ(writer->take_rows().size(), 1u) << "where the trip is recorded";
     EXPECT_EQ(writer->write(camera_like_frame(width, height, 0), at(0, 1)), 0u);
     EXPECT_EQ(writer->write(camera_like_frame(width, height, 1), at(1, 1)), 0u);
     EXPECT_EQ(writer->close(), 0u);
@@ -234,23 +236,24 @@ TEST_F(VideoWriterTest, EachCodecRecordsWithItsTagOrReportsItsFailure) {
 }
 
 TEST_F(VideoWriterTest, AnUnknownCodecRecordsWithTheDefaultCodecAndSaysSo) {
-    const journal_capture journal;
     const auto trip = record(folder.wx_path(), "Вся поездка", {at(0, 1), at(1, 1)}, "NOPE");
     EXPECT_EQ(trip.written, 2u);
     const probed_video video = probe_video(trip.folder + "/123456-1.avi");
     EXPECT_EQ(video.tag, "XVID");
     expect_files_agree_with_index(trip);
-    EXPECT_NE(journal.errors().find("Неизвестный кодек NOPE: запись с кодеком XVID"),
-              std::string::npos)
-        << journal.errors();
-    EXPECT_NE(journal.information().find("Запись: " + trip.folder + "/"), std::string::npos)
-        << journal.information();
+    // The writer tells, and leaves the journal to its caller: a red row, then where it records.
+    ASSERT_EQ(trip.rows.size(), 2u);
+    EXPECT_TRUE(trip.rows[0].failure);
+    EXPECT_EQ(trip.rows[0].text.utf8_string(), "Неизвестный кодек NOPE: запись с кодеком XVID");
+    EXPECT_FALSE(trip.rows[1].failure);
+    EXPECT_EQ(trip.rows[1].text.utf8_string(), "Запись: " + trip.folder + "/");
 }
 
 TEST_F(VideoWriterTest, FramesAreReportedWhileNoFileCanBeOpenedAndRecordingResumes) {
     std::shared_ptr<video_file_writer_basic> writer =
         std::make_shared<video_file_writer_avi>("MJPEG", "Cam", wxString::FromUTF8("1 километр"));
     ASSERT_TRUE(writer->open(folder.wx_path()));
+    EXPECT_EQ(writer->take_rows().size(), 1u) << "where the trip is recorded";
     writer->set_retry_interval(std::chrono::milliseconds(0));
     const std::string trip_folder = only_trip_folder(folder.path());
     // The disk goes away under the running writer.
@@ -269,7 +272,7 @@ TEST_F(VideoWriterTest, FramesAreReportedWhileNoFileCanBeOpenedAndRecordingResum
               "Запись возобновлена [" + trip_folder + "/123456-1_0002_км.avi]");
     writer->close();
     writer.reset();
-    recorded_trip trip{trip_folder, parse_index(trip_folder + "/data.idx"), 0};
+    recorded_trip trip{trip_folder, parse_index(trip_folder + "/data.idx"), 0, {}};
     ASSERT_EQ(trip.index.size(), 1u);
     EXPECT_EQ(trip.index[0]["frame"], "2");
     EXPECT_EQ(file_names(trip), names{"123456-1_0002_км.avi"});

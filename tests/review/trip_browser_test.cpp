@@ -155,6 +155,13 @@ TEST_F(trip_browser_pane, lists_trips_jumps_to_a_place_steps_with_keys_and_notes
     const fs::path still_trip = record_trip<video_file_writer_jpeg>(
         home.path(), "2026.01.02 11.00.00[Дизель]", 4, utf8("Дизель"), wxString("%frame_%km-%m"));
     const fs::path broken_trip = fs::path(home.path()) / fs::u8path("2026.01.02 12.00.00[Котел]");
+    fs::create_directories(home.path() + "/office");
+    // The two recorded trips have a verified office copy; the broken one came later and has not.
+    const std::string offload = test_support::run_command(
+        test_support::shell_quoted(test_support::tool_path("trips/kestrel-trips")) + " --root " +
+        test_support::shell_quoted(home.path()) + " offload " +
+        test_support::shell_quoted(home.path() + "/office") + " 2>&1");
+    ASSERT_NE(offload.find("2 copied"), std::string::npos) << offload;
     fs::create_directory(broken_trip);
     std::ofstream(broken_trip / "data.idx") << "<section><frame file=";
 
@@ -175,6 +182,9 @@ TEST_F(trip_browser_pane, lists_trips_jumps_to_a_place_steps_with_keys_and_notes
     EXPECT_EQ(list.GetItemText(2, 5), "126+895");
     EXPECT_EQ(list.GetItemText(2, 6), "1");
     EXPECT_TRUE(list.GetItemText(2, 7).empty());
+    EXPECT_TRUE(list.GetItemText(0, 8).empty()) << "no copy";
+    for (const long row : {1L, 2L})
+        EXPECT_TRUE(list.GetItemText(row, 8).StartsWith(utf8("проверена "))) << row;
 
     select_trip(*browser, 0);
     EXPECT_FALSE(browser->current_record());

@@ -22,6 +22,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <thread>
 #include <wx/button.h>
 #include <wx/listbox.h>
 #include <wx/listctrl.h>
@@ -182,14 +183,6 @@ TEST(playback_pace, frames_of_a_second_share_it_pauses_are_shortened_unknown_tim
     EXPECT_EQ(untimed.position_of(4), 4 * playback_timeline::nominal_step_ms)
         << "time running back takes the nominal pace";
     EXPECT_EQ(playback_timeline().record_at(10), 0u);
-}
-
-TEST(playback_pace, index_times_read_back_as_the_index_writes_them) {
-    const wxString written =
-        wxDateTime(static_cast<time_t>(run_start)).Format(wxDefaultDateTimeFormat);
-    EXPECT_EQ(loaded_trip::seconds_of(written.utf8_string()), run_start) << written;
-    EXPECT_EQ(loaded_trip::seconds_of(""), -1);
-    EXPECT_EQ(loaded_trip::seconds_of("вчера"), -1);
 }
 
 TEST_F(trip_pane, a_trip_of_100000_records_opens_while_the_gui_keeps_ticking) {
@@ -381,6 +374,45 @@ TEST_F(trip_pane, both_cameras_of_a_run_follow_one_place_earlier_passes_are_list
                                   static_cast<double>(part.total() * 3));
     }
     EXPECT_LT(best, 2.0);
+}
+
+TEST_F(trip_pane, an_earlier_pass_chosen_just_before_the_place_moves_is_still_shown) {
+    const fs::path boiler = record_trip(home.path(), "2026.01.02 10.00.00[Котел]", "Котел",
+                                        run_frames(60, 126600, 5, run_start, 5), 1);
+    // Two earlier runs the other way over the same place.
+    record_trip(home.path(), "2025.12.01 09.00.00[Дизель]", "Дизель",
+                run_frames(60, 126900, -5, run_start - 86400 * 32, 5), 900);
+    record_trip(home.path(), "2025.11.01 09.00.00[Дизель]", "Дизель",
+                run_frames(60, 126900, -5, run_start - 86400 * 62, 5), 1300);
+    start();
+    trip_browser& browser = open_browser();
+    ASSERT_TRUE(idle(browser));
+    open(browser, boiler);
+    browser.go_to_place(utf8("126+740"));
+    ASSERT_TRUE(pump_events_until([&] { return browser.earlier_passes().size() == 2; }));
+    ASSERT_TRUE(idle(browser));
+    browser.choose_earlier_pass(0);
+    ASSERT_TRUE(idle(browser));
+    ASSERT_TRUE(browser.earlier_shown());
+
+    // The other pass is chosen and the place moves on before anything is handled: by then its
+    // trip has been read and the lookup for the new place is due. The lookup must not throw
+    // the chosen pass away, nor leave the picture on the pass shown before.
+    const fs::path chosen = browser.earlier_passes()[1].trip.folder;
+    browser.choose_earlier_pass(1);
+    ASSERT_TRUE(browser.go_to_place(utf8("126+745")));
+    std::this_thread::sleep_for(600ms);
+    ASSERT_TRUE(idle(browser));
+    test_support::pump_events_for(300ms);
+    ASSERT_TRUE(idle(browser));
+    ASSERT_TRUE(browser.earlier_shown());
+    EXPECT_EQ(browser.earlier_picture().trip()->folder, chosen);
+    EXPECT_DOUBLE_EQ(abs_shown(browser.earlier_picture()), 126745.0);
+
+    // Chosen again, the pass shown stays as it is and nothing is read.
+    browser.choose_earlier_pass(1);
+    EXPECT_FALSE(browser.busy());
+    EXPECT_EQ(browser.earlier_picture().trip()->folder, chosen);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The settings key table and its typed reads over a real settings file.
 
+#include "settings/car_settings.h"
 #include "settings/settings_file_store.h"
 #include "settings/settings_store.h"
 
@@ -16,6 +17,7 @@
 #include <wx/colour.h>
 #include <wx/fileconf.h>
 #include <wx/init.h>
+#include <wx/utils.h>
 
 namespace fs = std::filesystem;
 
@@ -129,6 +131,29 @@ TEST_F(settings_file, written_values_come_back_exactly) {
     EXPECT_EQ(read_integer(config, "write_interval"), -5);
     EXPECT_EQ(wxColour(read_text(config, "subs_color")),
               wxColour(default_text(find_setting("subs_color"))));
+}
+
+TEST_F(settings_file, car_keys_outside_the_dialog_survive_its_writes_and_have_defaults) {
+    write("car_name=  Вагон-7 \nretention_free_mb=4096\nwrite_interval=10\n");
+    {
+        wxConfigBase& config = open();
+        EXPECT_EQ(read_car_name(config), wxString::FromUTF8("Вагон-7"));
+        EXPECT_EQ(read_retention_free_bytes(config, 1000ull << 30), 4096ull << 20);
+        // A confirmed settings dialog writes its keys and the file is saved.
+        config.Write("write_interval", 20);
+        config.Flush(false);
+        store.reset();
+    }
+    const wxConfigBase& config = open();
+    EXPECT_EQ(read_car_name(config), wxString::FromUTF8("Вагон-7"));
+    EXPECT_EQ(read_integer(config, "write_interval"), 20);
+
+    write("retention_free_mb=lots\ncar_name=\n");
+    const wxConfigBase& defaults = open();
+    EXPECT_EQ(read_car_name(defaults), wxGetHostName());
+    // 5 % of a 1 TB disk, and 2 GB on a 10 GB one.
+    EXPECT_EQ(read_retention_free_bytes(defaults, 1000ull << 30), 50ull << 30);
+    EXPECT_EQ(read_retention_free_bytes(defaults, 10ull << 30), 2ull << 30);
 }
 
 // Every key with a value unlike its default, as the settings dialog would store it.

@@ -1,26 +1,26 @@
 #include "trip_commands.h"
 
+#include "archive/offload_log.h"
 #include "archive/track_place.h"
 #include "archive/trip_catalogue.h"
+#include "archive/trip_contents.h"
 #include "archive/trip_export.h"
 #include "archive/trip_index.h"
 #include "trip_format/csv_line.h"
+#include "trip_format/field_text.h"
 #include "trip_format/trip_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <memory>
 #include <ostream>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string six_decimals(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6f", value);
-    return text;
-}
 
 std::string short_number(double value) {
     char text[64];
@@ -56,12 +56,8 @@ track_place parsed_place(const std::string& text) {
     return *place;
 }
 
-double place_value(const track_place& place) {
-    return place.absolute ? place.abs : place.km * 1000.0 + place.m;
-}
-
 double record_value(const track_place& place, const index_record& record) {
-    return place.absolute ? record.abs : record.km * 1000.0 + record.m;
+    return place.absolute ? record.abs : record.place();
 }
 
 trip_index readable_index(const fs::path& folder) {
@@ -81,51 +77,122 @@ trip_index readable_index(const fs::path& folder) {
 trip_commands::trip_commands(fs::path root, double within, std::ostream& out, std::ostream& notes)
     : root(std::move(root)), within(within), out(out), notes(notes) {}
 
-void trip_commands::list() {
-    trip_catalogue catalogue(root);
-    if (catalogue.in_memory())
-        notes << catalogue.notice() << "\n";
-    catalogue.sync();
-    out << "folder,camera,start,end,frames,first,last\n";
-    for (const trip_summary& trip : catalogue.trips()) {
-        csv_line line;
-        line.add(trip.folder.filename().string())
-            .add(trip.camera)
-            .add(local_time(trip.start_time))
-            .add(local_time(trip.end_time))
-            .add(std::to_string(trip.frames))
-            .add(trip.frames > 0 ? km_m(trip.first_km, trip.first_m) : std::string())
-            .add(trip.frames > 0 ? km_m(trip.last_km, trip.last_m) : std::string());
-        out << line.text() << "\n";
+namespace {
+
+// One car's trips under the root: the root itself on a car, each car's folder in an office
+// archive (DEST/<car>/<trip>).
+struct archive_part {
+    std::string car; // empty on a car
+    fs::path folder;
+};
+
+std::vector<archive_part> parts_of(const fs::path& root) {
+    if (!trip_folders_under(root).empty())
+        return {{"", root}};
+    std::vector<archive_part> cars;
+    std::error_code error;
+    for (fs::directory_iterator entry(root, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name[0] != '.' && entry->is_directory(error) &&
+            !trip_folders_under(entry->path()).empty())
+            cars.push_back({name, entry->path()});
     }
+    std::sort(cars.begin(), cars.end(),
+              [](const archive_part& a, const archive_part& b) { return a.car < b.car; });
+    if (cars.empty())
+        return {{"", root}};
+    return cars;
+}
+
+bool office_archive(const std::vector<archive_part>& parts) {
+    return !parts.front().car.empty();
+}
+
+} // namespace
+
+std::unique_ptr<trip_catalogue> trip_commands::synced_catalogue(const fs::path& folder) const {
+    auto catalogue = std::make_unique<trip_catalogue>(folder);
+    if (catalogue->in_memory())
+        notes << catalogue->notice() << "\n";
+    catalogue->sync();
+    return catalogue;
+}
+
+void trip_commands::list() {
+    const std::vector<archive_part> parts = parts_of(root);
+    const bool cars = office_archive(parts);
+    struct row {
+        int64_t start;
+        std::string text;
+    };
+    std::vector<row> rows;
+    for (const archive_part& part : parts) {
+        const std::unique_ptr<trip_catalogue> catalogue = synced_catalogue(part.folder);
+        const std::map<std::string, offload_entry> offloaded = offload_log(part.folder).entries();
+        for (const trip_summary& trip : catalogue->trips()) {
+            const auto copy = offloaded.find(trip.folder.filename().string());
+            const bool has_copy = copy != offloaded.end();
+            csv_line line;
+            if (cars)
+                line.add(part.car);
+            line.add(trip.folder.filename().string())
+                .add(trip.camera)
+                .add(local_time(trip.start_time))
+                .add(local_time(trip.end_time))
+                .add(std::to_string(trip.frames))
+                .add(trip.frames > 0 ? km_m(trip.first_km, trip.first_m) : std::string())
+                .add(trip.frames > 0 ? km_m(trip.last_km, trip.last_m) : std::string())
+                .add(has_copy ? copy->second.destination : std::string())
+                .add(has_copy ? local_time(copy->second.verified_at) : std::string());
+            rows.push_back({trip.start_time, line.text()});
+        }
+    }
+    // Newest first across the cars; a car's own order (newest first) stays for equal starts.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const row& a, const row& b) { return a.start > b.start; });
+    out << (cars ? "car," : "") << "folder,camera,start,end,frames,first,last,offloaded,verified\n";
+    for (const row& trip : rows)
+        out << trip.text << "\n";
 }
 
 void trip_commands::place(const std::string& place_text) {
     const track_place wanted = parsed_place(place_text);
-    trip_catalogue catalogue(root);
-    if (catalogue.in_memory())
-        notes << catalogue.notice() << "\n";
-    catalogue.sync();
-    const std::vector<pass_at_place> rows = catalogue.passes_at(wanted, within);
+    const std::vector<archive_part> parts = parts_of(root);
+    const bool cars = office_archive(parts);
+    struct row {
+        int64_t start;
+        std::string text;
+    };
+    std::vector<row> rows;
+    for (const archive_part& part : parts) {
+        const std::unique_ptr<trip_catalogue> catalogue = synced_catalogue(part.folder);
+        for (const pass_at_place& pass : catalogue->passes_at(wanted, within)) {
+            csv_line line;
+            if (cars)
+                line.add(part.car);
+            line.add(pass.trip.folder.filename().string())
+                .add(pass.trip.camera)
+                .add(pass.file)
+                .add(std::to_string(pass.frame_in_file))
+                .add(std::to_string(pass.frame))
+                .add(six_decimals(pass.abs))
+                .add(std::to_string(pass.km))
+                .add(six_decimals(pass.m))
+                .add(pass.time)
+                .add(pass.texts.dir)
+                .add(pass.texts.way);
+            rows.push_back({pass.trip.start_time, line.text()});
+        }
+    }
     if (rows.empty())
         throw trip_command_error("no trip passed within " + short_number(within) + " m of " +
                                  place_text);
-    out << "folder,camera,file,frame_in_file,frame,abs,km,m,time,dir,way\n";
-    for (const pass_at_place& row : rows) {
-        csv_line line;
-        line.add(row.trip.folder.filename().string())
-            .add(row.trip.camera)
-            .add(row.file)
-            .add(std::to_string(row.frame_in_file))
-            .add(std::to_string(row.frame))
-            .add(six_decimals(row.abs))
-            .add(std::to_string(row.km))
-            .add(six_decimals(row.m))
-            .add(row.time)
-            .add(row.texts.dir)
-            .add(row.texts.way);
-        out << line.text() << "\n";
-    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const row& a, const row& b) { return a.start > b.start; });
+    out << (cars ? "car," : "") << "folder,camera,file,frame_in_file,frame,abs,km,m,time,dir,way\n";
+    for (const row& pass : rows)
+        out << pass.text << "\n";
 }
 
 void trip_commands::frame(const std::string& trip, const std::string& place_text,
@@ -171,7 +238,7 @@ void trip_commands::clip(const std::string& trip, const std::string& from_text,
 void trip_commands::nearest_within(const trip_index& index, size_t record, const track_place& place,
                                    const std::string& place_text, const fs::path& folder) const {
     const index_record& found = index.records()[record];
-    const double distance = std::fabs(record_value(place, found) - place_value(place));
+    const double distance = std::fabs(record_value(place, found) - place.along());
     if (distance > within)
         throw trip_command_error("trip " + folder.filename().string() + " has no frame within " +
                                  short_number(within) + " m of " + place_text +

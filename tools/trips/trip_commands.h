@@ -8,8 +8,11 @@
 
 #include <filesystem>
 #include <iosfwd>
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+class trip_catalogue;
 
 struct trip_command_error : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -23,9 +26,12 @@ public:
     trip_commands(std::filesystem::path root, double within, std::ostream& out,
                   std::ostream& notes);
 
-    // CSV: folder, camera, start, end, frames, first and last km+m of every trip, newest first.
+    // CSV: folder, camera, start, end, frames, first and last km+m of every trip, where its
+    // offloaded copy is and when it was last read back whole, newest first. Over an office
+    // archive of several cars (DEST/<car>/<trip>), every car's trips with a car column first.
     void list();
-    // CSV: the nearest frame of every pass of every trip at the place.
+    // CSV: the nearest frame of every pass of every trip at the place (every car's, with a car
+    // column, over an office archive).
     void place(const std::string& place_text);
     // That trip's frame nearest to the place, decoded, as PNG.
     void frame(const std::string& trip, const std::string& place_text,
@@ -36,6 +42,8 @@ public:
               const std::filesystem::path& output);
 
 private:
+    // The catalogue of one car's folder, brought up to date; a note when it is in memory.
+    std::unique_ptr<trip_catalogue> synced_catalogue(const std::filesystem::path& folder) const;
     std::filesystem::path trip_folder(const std::string& trip) const;
     // Throws when the record nearest to the place is farther than `within`.
     void nearest_within(const trip_index& index, size_t record, const track_place& place,

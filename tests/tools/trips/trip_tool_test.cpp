@@ -128,7 +128,7 @@ TEST_F(trip_tool, lists_trips_and_every_pass_at_a_place) {
     const auto trips = csv_of(list.out);
     ASSERT_EQ(trips.size(), 3u) << list.out;
     EXPECT_EQ(trips[0], (std::vector<std::string>{"folder", "camera", "start", "end", "frames",
-                                                  "first", "last"}));
+                                                  "first", "last", "offloaded", "verified"}));
     for (size_t row = 1; row < 3; ++row) {
         EXPECT_EQ(trips[row][4], "60");
         EXPECT_EQ(trips[row][5], "126+500");
