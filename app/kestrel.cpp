@@ -118,8 +118,7 @@ bool kestrel::OnInit() {
         return false;
     // Once the window is up and placed, as the operator's first menu choice would come.
     if (!cameras_to_open.empty())
-        frame->CallAfter(
-            [window = frame, names = cameras_to_open] { window->open_cameras(names); });
+        frame->open_cameras_when_placed(cameras_to_open);
     return true;
 }
 

@@ -23,6 +23,7 @@
 #include <ctime>
 #include <opencv2/core/version.hpp>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 #include <wx/app.h>
 #include <wx/dialog.h>
@@ -139,10 +140,12 @@ wxEND_EVENT_TABLE()
     wxTheApp->Bind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
     status_timer.Bind(wxEVT_TIMER, &kestrel_frame::on_status_timer, this);
     status_timer.Start(status_refresh_ms);
+    placement_timer.Bind(wxEVT_TIMER, &kestrel_frame::on_placement_timer, this);
 }
 
 kestrel_frame::~kestrel_frame() {
     status_timer.Stop();
+    placement_timer.Stop();
     retention.reset();
     wxTheApp->Unbind(wxEVT_END_SESSION, &kestrel_frame::on_end_session, this);
     // Camera screens stop their threads as they go, and their capture threads use the
@@ -322,9 +325,12 @@ wxPoint kestrel_frame::next_camera_position() {
     // used: a maximised window may report its outer position as -1, the toolkit's "default".
     const int open_cameras = static_cast<int>(camera_screens().size());
     const wxRect client(ClientToScreen(wxPoint(0, 0)), GetClientSize());
+    int top = client.y;
+    if (const wxMenuBar* const menus = GetMenuBar(); menus != nullptr && menus->IsShownOnScreen())
+        top = std::max(top, menus->GetScreenRect().GetBottom() + 1);
     const int x = client.x + open_cameras * (floating_pane_size.x + camera_pane_gap);
     const int rightmost = std::max(client.x, client.GetRight() + 1 - floating_pane_size.x);
-    return {std::min(x, rightmost), client.y};
+    return {std::min(x, rightmost), top};
 }
 
 std::vector<camera_screen*> kestrel_frame::camera_screens() {
@@ -405,6 +411,25 @@ void kestrel_frame::open_cameras(const std::vector<wxString>& names) {
         else
             log_error(wxString::Format(utf8("Неизвестная камера в --open: %s"), name));
     }
+}
+
+void kestrel_frame::open_cameras_when_placed(const std::vector<wxString>& names) {
+    cameras_waiting = names;
+    client_origin_seen = wxPoint(-1, -1);
+    placement_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    placement_timer.Start(100);
+}
+
+void kestrel_frame::on_placement_timer(wxTimerEvent&) {
+    // Placed: shown, maximised as asked, and where it was at the last look.
+    const wxPoint origin = ClientToScreen(wxPoint(0, 0));
+    const bool settled = IsShownOnScreen() && (IsMaximized() || !HasFlag(wxMAXIMIZE)) &&
+                         origin == client_origin_seen;
+    client_origin_seen = origin;
+    if (!settled && std::chrono::steady_clock::now() < placement_deadline)
+        return;
+    placement_timer.Stop();
+    open_cameras(std::exchange(cameras_waiting, {}));
 }
 
 void kestrel_frame::on_status_timer(wxTimerEvent&) {

@@ -60,6 +60,9 @@ public:
     // Opens the cameras named on the command line as their menu items do; a name it does not
     // know gets a red row.
     void open_cameras(const std::vector<wxString>& names);
+    // The same once the window manager has shown, placed and maximised this window (at most a
+    // few seconds after start), so that the panes land below its menu bar where it ends up.
+    void open_cameras_when_placed(const std::vector<wxString>& names);
 
 private:
     void on_boiler_camera(wxCommandEvent& event);
@@ -89,6 +92,7 @@ private:
 
     // The status line's second field, once a second: the cameras and the recording disk.
     void on_status_timer(wxTimerEvent& event);
+    void on_placement_timer(wxTimerEvent& event);
     void refresh_status_line();
     // The folder whose disk the cameras record on: the open cameras', else the settings'.
     wxString recording_folder();
@@ -115,6 +119,12 @@ private:
     // Keeps the catalogue of write_path up to the trip folders; its thread ends with the
     // window, once the trips of the camera panes are in.
     std::unique_ptr<catalogue_keeper> keeper;
+    // --open's cameras wait for the window to settle: where its client area was at the last
+    // look, and until when they wait at most.
+    std::vector<wxString> cameras_waiting;
+    wxTimer placement_timer;
+    wxPoint client_origin_seen{-1, -1};
+    std::chrono::steady_clock::time_point placement_deadline;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,13 +1,10 @@
 #pragma once
-// The process-wide locks shared by every open camera. No thread ever holds two of them at once.
+// The path-sensor cell shared by every open camera. Each camera's own picture and queue are
+// guarded by its camera_feed.
 
 #include <cstdint>
 #include <mutex>
 
-// Guards the display slot (display_frame, display_position) of every camera_screen.
-extern std::mutex display_lock;
-// Guards the frame_queue (and its byte budget) of every camera_screen.
-extern std::mutex frame_queue_lock;
 // Guards path_sensor_value.
 extern std::mutex path_sensor_lock;
 // The path-sensor reading that goes into every coordinate request.

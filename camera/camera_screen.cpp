@@ -1,69 +1,44 @@
 #include "camera/camera_screen.h"
 
 #include "camera/camera_events.h"
-#include "camera/camera_locks.h"
 #include "camera/camera_thread.h"
+#include "camera/pipeline_rules.h"
 #include "camera/writer_thread.h"
 #include "journal/journal.h"
 #include "settings/settings_store.h"
 
 #include <memory>
 #include <wx/app.h>
+#include <wx/dcclient.h>
 #include <wx/graphics.h>
 #include <wx/image.h>
 #include <wx/log.h>
-#include <wx/msgdlg.h>
 #include <wx/time.h>
 #include <wx/toplevel.h>
 
 camera_screen::camera_screen(wxWindow* parent, coord_client* coord, wxConfigBase* config,
                              const wxString& camera_name)
-    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER) {
+    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER),
+      feed(this) {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, &camera_screen::on_paint, this);
     Bind(camera_frame_event, &camera_screen::on_frame, this);
-    Bind(camera_error_event, &camera_screen::on_camera_error, this);
-    Bind(camera_info_event, &camera_screen::on_camera_info, this);
-    Bind(writer_progress_event, &camera_screen::on_writer_progress, this);
+    Bind(camera_rows_event, &camera_screen::on_rows, this);
     read_subtitle_settings(*config);
-    live_progress.opened = camera_progress::clock::now();
     start_threads(coord, *config, camera_name);
     start_time = wxGetUTCTime();
 }
 
 camera_screen::~camera_screen() {
-    stop_capture();
-    stop_writer();
+    stop_threads();
     if (trip_finished)
         trip_finished(trip_path);
     // Events still queued die with the window; the rows they announce do not.
     write_posted_rows();
-    {
-        // Frames that came after the last picture was painted were received all the same.
-        const std::lock_guard<std::mutex> lock(display_lock);
-        take_unseen_frames();
-    }
     end_time = wxGetUTCTime();
     const auto seconds = static_cast<int32_t>(end_time) - static_cast<int32_t>(start_time);
-    log_info(frames_received_row(frames_received, seconds));
-    log_info(frames_written_row(frames_written));
-}
-
-std::optional<TrackPosition> camera_screen::displayed_position() const {
-    const std::lock_guard<std::mutex> lock(display_lock);
-    if (display_frame.empty())
-        return std::nullopt;
-    return display_position;
-}
-
-camera_progress camera_screen::progress() const {
-    camera_progress now;
-    {
-        const std::lock_guard<std::mutex> lock(display_lock);
-        now = live_progress;
-    }
-    now.written = frames_written;
-    now.recording_stopped = recording_stopped;
-    return now;
+    log_info(frames_received_row(feed.received(), seconds));
+    log_info(frames_written_row(feed.written()));
 }
 
 void camera_screen::read_subtitle_settings(const wxConfigBase& config) {
@@ -80,6 +55,7 @@ void camera_screen::read_subtitle_settings(const wxConfigBase& config) {
     // burn-in gets the same one by its description.
     subs_font_description = subs_font.IsOk() ? subs_font.GetNativeFontInfoDesc()
                                              : wxNORMAL_FONT->GetNativeFontInfoDesc();
+    subs_position = static_cast<int>(read_integer(config, "subs_position"));
 }
 
 subtitle_style camera_screen::writer_subtitles() const {
@@ -96,13 +72,11 @@ subtitle_style camera_screen::writer_subtitles() const {
 
 void camera_screen::start_threads(coord_client* coord, const wxConfigBase& config,
                                   const wxString& camera_name) {
-    subs_position = static_cast<int>(read_integer(config, "subs_position"));
     const bool copy_stream =
         copies_camera_stream(hard_subs, read_integer(config, "write_interval"),
                              read_text(config, "write_format"), read_text(config, "codec"));
-    capture_worker =
-        new camera_thread(this, coord, config, camera_name, &writer_queue, copy_stream);
-    writer_worker = new writer_thread(this, config, camera_name, &writer_queue, writer_subtitles());
+    capture_worker = new camera_thread(feed, coord, config, camera_name, copy_stream);
+    writer_worker = new writer_thread(feed, config, camera_name, writer_subtitles());
     trip_path = writer_worker->trip_folder();
     writer_worker->SetPriority(wxPRIORITY_MAX);
     // A detached thread that never ran does not delete itself.
@@ -115,66 +89,32 @@ void camera_screen::start_threads(coord_client* coord, const wxConfigBase& confi
         delete writer_worker;
 }
 
-void camera_screen::stop_capture() {
-    std::unique_lock<std::recursive_mutex> lock(capture_guard);
+void camera_screen::stop_threads() {
     // On wxGTK Delete() of a detached thread only sets the stop request and returns; the
-    // thread's destructor runs on the worker and clears the pointer, which is awaited here. The
+    // thread's destructor runs on the worker and tells the feed, which is awaited here. The
     // thread's own stop flag also ends a wait for a silent camera at once.
-    if (capture_worker != nullptr) {
+    feed.stop_capture([this] {
         capture_worker->request_stop();
         capture_worker->Delete();
-    }
-    worker_ended.wait(lock, [this] { return capture_worker == nullptr; });
+    });
+    // The capture thread told the writer to finish as it ended: it writes what is queued.
+    feed.stop_writer([this] { writer_worker->Delete(); });
 }
 
-void camera_screen::stop_writer() {
-    // The capture thread posted 0 as it ended; this one covers a capture thread that never ran.
-    writer_queue.Post(0);
-    std::unique_lock<std::recursive_mutex> lock(writer_guard);
-    if (writer_worker != nullptr)
-        writer_worker->Delete();
-    worker_ended.wait(lock, [this] { return writer_worker == nullptr; });
+void camera_screen::picture_ready() {
+    post_camera_event(this, camera_frame_event);
 }
 
-void camera_screen::capture_ended() {
-    const std::lock_guard<std::recursive_mutex> lock(capture_guard);
-    capture_worker = nullptr;
-    worker_ended.notify_all();
+void camera_screen::rows_ready() {
+    post_camera_event(this, camera_rows_event);
 }
 
-void camera_screen::writer_ended(int32_t frames_in_files) {
-    const std::lock_guard<std::recursive_mutex> lock(writer_guard);
-    writer_worker = nullptr;
-    // Progress events still queued when the screen closes are never handled; the thread's own
-    // count is the true total.
-    frames_written = frames_in_files;
-    worker_ended.notify_all();
-}
-
-std::size_t camera_screen::queue_peak_bytes() const {
-    const std::lock_guard<std::mutex> lock(frame_queue_lock);
-    return frame_budget.peak_bytes();
-}
-
-void camera_screen::on_frame(wxThreadEvent&) {
-    paint_display_slot();
-}
-
-void camera_screen::post_journal_row(bool error, const wxString& text) {
-    {
-        const std::lock_guard<std::mutex> lock(rows_lock);
-        posted_rows.push_back({error, text});
-    }
-    post_camera_event(this, error ? camera_error_event : camera_info_event, text);
+void camera_screen::on_rows(wxThreadEvent&) {
+    write_posted_rows();
 }
 
 void camera_screen::write_posted_rows() {
-    std::vector<journal_row> rows;
-    {
-        const std::lock_guard<std::mutex> lock(rows_lock);
-        rows.swap(posted_rows);
-    }
-    for (const journal_row& row : rows) {
+    for (const camera_feed::journal_row& row : feed.take_rows()) {
         if (row.error)
             log_error(row.text);
         else
@@ -182,66 +122,69 @@ void camera_screen::write_posted_rows() {
     }
 }
 
-void camera_screen::on_camera_error(wxThreadEvent&) {
-    write_posted_rows();
+void camera_screen::on_frame(wxThreadEvent&) {
+    feed.picture_noticed();
+    // Nobody sees a hidden pane: its pictures are counted, never converted.
+    if (can_be_seen())
+        Refresh(false);
 }
 
-void camera_screen::on_camera_info(wxThreadEvent&) {
-    write_posted_rows();
-}
-
-void camera_screen::on_writer_progress(wxThreadEvent&) {
-    ++frames_written;
-}
-
-void camera_screen::paint_display_slot() {
-    media::video_frame shown;
-    TrackPosition position;
-    {
-        const std::lock_guard<std::mutex> lock(display_lock);
-        take_unseen_frames();
-        frame_event_pending = false;
-        if (!display_fresh)
-            return;
-        display_fresh = false;
-        // The picture is shared and never changed: the lock is not held while it is drawn, so
-        // the capture threads never wait for the GUI thread's drawing.
-        shown = display_frame;
-        position = display_position;
-    }
-    if (!can_be_seen())
-        return;
+void camera_screen::on_paint(wxPaintEvent&) {
+    wxPaintDC dc(this);
     const wxSize size = GetClientSize();
-    // Only the pixels shown are converted, straight from the decoder's YUV.
-    shown.to_rgb_scaled(cv::Size(size.x, size.y), painted, paint_scratch);
+    if (size.x <= 0 || size.y <= 0)
+        return;
+    if (!can_be_seen() || !convert_latest(size)) {
+        // Before the first picture the pane shows its own background.
+        dc.SetBackground(wxBrush(GetBackgroundColour()));
+        dc.Clear();
+        return;
+    }
     // A graphics context makes its drawable surface from the picture in one conversion; a
     // bitmap would take two on GTK (a pixbuf, then the surface) and a fresh buffer for each.
-    const std::unique_ptr<wxGraphicsContext> context(wxGraphicsContext::Create(this));
+    const std::unique_ptr<wxGraphicsContext> context(wxGraphicsContext::Create(dc));
     if (!context)
         return;
     const wxImage picture(painted.cols, painted.rows, painted.data, true);
     context->DrawBitmap(context->CreateBitmapFromImage(picture), 0, 0, painted.cols, painted.rows);
-    ++pictures_painted;
-    if (show_subs) {
-        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), subs_color);
-        const wxString text = position.expand(format_subs);
-        double width = 0;
-        double height = 0;
-        context->GetTextExtent(text, &width, &height);
-        const int top = subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5));
-        // The outline, as burned in: the text in the contrasting shade a pixel around its place.
-        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), outline_colour(subs_color));
-        for (const int dx : {-1, 0, 1})
-            for (const int dy : {-1, 0, 1})
-                if (dx != 0 || dy != 0)
-                    context->DrawText(text, 10 + dx, top + dy);
-        context->SetFont(subs_font.IsOk() ? subs_font : GetFont(), subs_color);
-        context->DrawText(text, 10, top);
-    }
+    if (show_subs)
+        draw_subtitle(*context, size);
+}
+
+bool camera_screen::convert_latest(const wxSize& size) {
+    const std::optional<camera_feed::shown_frame> latest = feed.latest_picture();
+    if (!latest)
+        return false;
+    if (latest->serial == painted_serial && painted.cols == size.x && painted.rows == size.y)
+        return true;
+    // Only the pixels shown are converted, straight from the decoder's YUV.
+    latest->picture.to_rgb_scaled(cv::Size(size.x, size.y), painted, paint_scratch);
+    painted_position = latest->position;
+    painted_serial = latest->serial;
+    ++pictures_converted;
+    return true;
+}
+
+void camera_screen::draw_subtitle(wxGraphicsContext& context, const wxSize& size) {
+    const wxFont& font = subs_font.IsOk() ? subs_font : GetFont();
+    const wxString text = painted_position.expand(format_subs);
+    context.SetFont(font, subs_color);
+    double width = 0;
+    double height = 0;
+    context.GetTextExtent(text, &width, &height);
+    const int top = subtitle_top(subs_position, size.y, static_cast<int>(height + 0.5));
+    // The outline, as burned in: the text in the contrasting shade a pixel around its place.
+    context.SetFont(font, outline_colour(subs_color));
+    for (const int dx : {-1, 0, 1})
+        for (const int dy : {-1, 0, 1})
+            if (dx != 0 || dy != 0)
+                context.DrawText(text, 10 + dx, top + dy);
+    context.SetFont(font, subs_color);
+    context.DrawText(text, 10, top);
 }
 
 bool camera_screen::can_be_seen() const {
-    // Nobody sees a hidden pane or a minimised window: its pictures are counted, not drawn.
+    // Nobody sees a hidden pane or a minimised window.
     if (!IsShownOnScreen())
         return false;
     const auto iconized = [](const wxWindow* window) {
@@ -250,9 +193,4 @@ bool camera_screen::can_be_seen() const {
     };
     return !iconized(wxGetTopLevelParent(const_cast<camera_screen*>(this))) &&
            !(wxTheApp != nullptr && iconized(wxTheApp->GetTopWindow()));
-}
-
-void camera_screen::take_unseen_frames() {
-    frames_received += frames_unseen;
-    frames_unseen = 0;
 }

@@ -1,32 +1,28 @@
 #pragma once
-// The panel that shows one camera. It owns the camera's capture and writer threads, holds the
-// hand-over structures between them and the GUI thread, paints every frame with an optional
-// subtitle line and journals the frame counts when it is closed.
+// The pane that shows one camera. It owns the camera's capture and writer threads and their
+// camera_feed, shows the feed's latest picture with an optional subtitle line, writes the rows
+// the threads send to the journal and journals the frame counts when it is closed. It draws
+// only in its paint handler: a new picture asks for a repaint, and an uncovered pane repaints
+// from the picture it keeps.
 
+#include "camera/camera_feed.h"
 #include "camera/camera_progress.h"
-#include "camera/frame_item.h"
-#include "camera/pipeline_rules.h"
 #include "camera/subtitle_burner.h"
 #include "position/track_position.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
-#include <vector>
 #include <wx/config.h>
-#include <wx/msgqueue.h>
 #include <wx/panel.h>
 
 class camera_thread;
+class wxGraphicsContext;
 class coord_client;
 class writer_thread;
 
-class camera_screen : public wxPanel {
+class camera_screen : public wxPanel, private camera_feed::observer {
 public:
     // GUI thread. Creates the trip folder and starts both threads; the capture thread opens the
     // camera's stream, so the pane never waits for the camera. `config` is read here only.
@@ -36,24 +32,22 @@ public:
     // journals the counts of frames received and written.
     ~camera_screen() override;
 
-    int32_t received_count() const { return frames_received; }
-    int32_t written_count() const { return frames_written; }
+    int32_t received_count() const { return feed.received(); }
+    int32_t written_count() const { return feed.written(); }
     // How long the writer has spent forcing files to the disk, and how often; any thread.
-    std::chrono::nanoseconds time_syncing() const {
-        return std::chrono::nanoseconds(syncing_ns.load());
-    }
-    uint64_t sync_count() const { return syncs_done.load(); }
+    std::chrono::nanoseconds time_syncing() const { return feed.time_syncing(); }
+    uint64_t sync_count() const { return feed.sync_count(); }
     // The most picture bytes that waited for the writer at once.
-    std::size_t queue_peak_bytes() const;
-    // Pictures drawn in the pane: none while nobody can see it.
-    int32_t painted_count() const { return pictures_painted; }
+    std::size_t queue_peak_bytes() const { return feed.queue_peak_bytes(); }
+    // Pictures converted for the pane: none while nobody can see it.
+    int32_t painted_count() const { return pictures_converted; }
     // What a mark records: the position of the latest frame (nothing before the first one),
     // the subtitle template and the trip folder.
-    std::optional<TrackPosition> displayed_position() const;
+    std::optional<TrackPosition> displayed_position() const { return feed.latest_position(); }
     const wxString& subtitle_format() const { return format_subs; }
     const wxString& trip_folder() const { return trip_path; }
     // GUI thread: what the status line tells of this camera.
-    camera_progress progress() const;
+    camera_progress progress() const { return feed.progress(); }
 
     // GUI thread: called with the trip folder once the pane has closed and its writer has
     // saved everything, so that whoever keeps the recordings can take the trip in.
@@ -61,46 +55,30 @@ public:
         trip_finished = std::move(handler);
     }
 
-    // Writer thread: the disk is at its floor and nothing is recorded, or it has room again.
-    void set_recording_stopped(bool stopped) { recording_stopped = stopped; }
-
-    // Any thread: a journal row (red when `error`) for the GUI thread to write. Rows still on
-    // their way when the pane closes are written as it closes, never lost.
-    void post_journal_row(bool error, const wxString& text);
-
 private:
-    friend class camera_thread;
-    friend class writer_thread;
+    // Worker threads: each only queues an event to this pane.
+    void picture_ready() override;
+    void rows_ready() override;
 
     void read_subtitle_settings(const wxConfigBase& config);
     subtitle_style writer_subtitles() const;
     void start_threads(coord_client* coord, const wxConfigBase& config,
                        const wxString& camera_name);
-    void stop_capture();
-    void stop_writer();
-    // Journals the rows the threads posted before they ended.
-    // Called by each thread's destructor, on whichever thread runs it.
-    void capture_ended();
-    void writer_ended(int32_t frames_in_files);
+    void stop_threads();
 
     void on_frame(wxThreadEvent& event);
-    void on_camera_error(wxThreadEvent& event);
-    void on_camera_info(wxThreadEvent& event);
-    void on_writer_progress(wxThreadEvent& event);
+    void on_rows(wxThreadEvent& event);
+    void on_paint(wxPaintEvent& event);
     void write_posted_rows();
-    void paint_display_slot();
+    // Brings `painted` up to the latest picture at the pane's size; false before the first.
+    bool convert_latest(const wxSize& size);
+    void draw_subtitle(wxGraphicsContext& context, const wxSize& size);
     bool can_be_seen() const;
-    void take_unseen_frames(); // under display_lock
 
-    // Both pointers are cleared by their thread's destructor, so the screen never stops a
-    // thread object that has already destroyed itself. Re-entrant because a toolkit that runs
-    // the destructor inside Delete() runs it on the GUI thread, which already holds the guard.
-    camera_thread* capture_worker = nullptr; // guarded by capture_guard
-    writer_thread* writer_worker = nullptr;  // guarded by writer_guard
-    std::recursive_mutex capture_guard;
-    std::recursive_mutex writer_guard;
-    // Signalled, under the guard concerned, when a thread has cleared its pointer.
-    std::condition_variable_any worker_ended;
+    camera_feed feed;
+    // Set at construction; each thread deletes itself and tells the feed as it ends.
+    camera_thread* capture_worker = nullptr;
+    writer_thread* writer_worker = nullptr;
 
     // Subtitle settings, set once at construction; the writer thread has its own copy.
     bool show_subs = true;
@@ -110,43 +88,16 @@ private:
     wxColour subs_color;
     wxFont subs_font;
     int subs_position = 0;
-    // The picture last painted, at the pane's size, and the conversion's scratch; GUI thread
-    // only, kept so that painting allocates no pixels.
+    // The picture shown, at the pane's size, with its position: an uncovered pane repaints it
+    // without converting again. GUI thread only; kept so that painting allocates no pixels.
     cv::Mat painted;
     cv::Mat paint_scratch;
-    int32_t pictures_painted = 0;
+    TrackPosition painted_position;
+    uint64_t painted_serial = 0;
+    int32_t pictures_converted = 0;
 
-    media::video_frame display_frame; // guarded by display_lock
-    TrackPosition display_position;   // guarded by display_lock
-    // When the last frame and the last fix came, and where (not what was written).
-    camera_progress live_progress; // guarded by display_lock
-    std::atomic<bool> recording_stopped{false};
-    // Set when a frame is published, cleared when it is painted: events that find no new frame
-    // (the GUI thread fell behind) are counted but do not paint the same picture again.
-    bool display_fresh = false; // guarded by display_lock
-    // Frames put in the display slot since the GUI thread last looked, and whether a frame
-    // event is on its way: one event at a time, so a slow GUI thread is never flooded.
-    int32_t frames_unseen = 0;                    // guarded by display_lock
-    bool frame_event_pending = false;             // guarded by display_lock
-    std::deque<frame_item> frame_queue;           // guarded by frame_queue_lock
-    queue_budget frame_budget{frame_queue_limit}; // guarded by frame_queue_lock
-
-    struct journal_row {
-        bool error;
-        wxString text;
-    };
-    // This screen's own hand-off; never held with another lock.
-    std::mutex rows_lock;
-    std::vector<journal_row> posted_rows; // guarded by rows_lock
-
-    int32_t frames_received = 0;
-    int32_t frames_written = 0; // guarded by writer_guard once the writer has ended
-    // Published by the writer thread as it syncs.
-    std::atomic<int64_t> syncing_ns{0};
-    std::atomic<uint64_t> syncs_done{0};
     wxString trip_path;
     std::function<void(const wxString& trip_folder)> trip_finished;
     int64_t start_time = 0;
     int64_t end_time = 0;
-    wxMessageQueue<uint64_t> writer_queue;
 };

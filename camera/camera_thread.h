@@ -1,8 +1,7 @@
 #pragma once
 // The capture thread of one camera: opens and reads the stream, asks the coordinate server where
-// the car is, publishes every frame to its screen's display slot and queues the frames chosen by
-// the write step for the writer thread. It never touches a window; it talks to the GUI thread by
-// events.
+// the car is, publishes every frame to its camera_feed and queues the frames chosen by the write
+// step for the writer thread. It knows no window: whoever shows the camera observes the feed.
 
 #include "camera/pipeline_rules.h"
 #include "media/stream_reader.h"
@@ -13,10 +12,9 @@
 #include <string>
 #include <vector>
 #include <wx/config.h>
-#include <wx/msgqueue.h>
 #include <wx/thread.h>
 
-class camera_screen;
+class camera_feed;
 class coord_client;
 
 class camera_thread : public wxThread {
@@ -25,14 +23,13 @@ public:
     // back_ keys). Opening the stream is the thread's first task, so this never waits for the
     // camera. `copy_stream`: the recording copies an H.264 camera's packets into its files, so
     // every queued frame carries the packets it was decoded from.
-    camera_thread(camera_screen* screen, coord_client* coord, const wxConfigBase& config,
-                  const wxString& camera_name, wxMessageQueue<uint64_t>* writer_queue,
-                  bool copy_stream);
+    camera_thread(camera_feed& feed, coord_client* coord, const wxConfigBase& config,
+                  const wxString& camera_name, bool copy_stream);
     // Runs on the thread that ends the entry (for a detached thread on wxGTK: this worker);
-    // closes the stream and tells the screen, under its capture_guard, that the thread is gone.
+    // closes the stream and tells the feed that the thread is gone.
     ~camera_thread() override;
 
-    // Any thread: ends a wait for the camera at once. The screen calls it before Delete().
+    // Any thread: ends a wait for the camera at once. The pane calls it before Delete().
     void request_stop() { reader.request_stop(); }
 
 private:
@@ -45,19 +42,16 @@ private:
     void on_stream_lost();
     void handle_frame(const media::video_frame& frame);
     TrackPosition locate_frame();
-    // True when the screen must be told: no frame event is on its way yet.
-    bool publish_for_display(const media::video_frame& frame, const TrackPosition& position);
     void queue_for_writer(const media::video_frame& frame, const TrackPosition& position);
-    void report_finished_drops(bool finished);
+    void report_drops(long dropped);
 
     media::stream_reader reader;
     write_step_selector write_step;
-    camera_screen* screen;
+    camera_feed& feed;
     std::string url;
     coord_client* coord;
     double coordinate_offset;
     frame_numbering numbering;
-    wxMessageQueue<uint64_t>* writer_queue;
     const bool copy_stream;
     // Packets read since the last queued frame, in stream order (copying the stream only).
     std::vector<media::encoded_packet> packets;

@@ -14,6 +14,9 @@ struct frame_item {
     // The camera's packets that this picture was decoded from, in stream order; kept only when
     // the recording copies the camera's stream instead of encoding the pictures.
     std::vector<media::encoded_packet> packets;
+    // The recording copies the camera's packets: the picture is listed against the packet it
+    // came from, even when it brings no packets of its own (the decoder's last pictures).
+    bool copies_stream = false;
 
     // What holding the item costs: the picture's buffers and the packets' data.
     std::size_t bytes() const {

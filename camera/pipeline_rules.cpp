@@ -1,5 +1,6 @@
 #include "camera/pipeline_rules.h"
 
+#include "media/stream_reader.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -90,6 +91,28 @@ wxString coordinate_server_row(const wxString& address, const wxString& port) {
 
 wxString camera_failed_row(const std::string& url) {
     return with_url("Не удалось подключить камеру: %s", url);
+}
+
+wxString camera_failure_reason_row(media::open_failure reason, const std::string& detail,
+                                   int timeout_seconds) {
+    const auto row = [](const char* text) {
+        return wxString::FromUTF8("Причина: ") + wxString::FromUTF8(text);
+    };
+    switch (reason) {
+    case media::open_failure::login_refused:
+        return row("камера не приняла имя пользователя или пароль (401)");
+    case media::open_failure::not_found:
+        return row("у камеры нет потока по этому пути (404)");
+    case media::open_failure::connection_refused:
+        return row("камера отказала в соединении: по этому адресу и порту никто не ждет");
+    case media::open_failure::no_answer:
+        return wxString::Format(wxString::FromUTF8("Причина: камера не ответила за %d с"),
+                                timeout_seconds);
+    case media::open_failure::none:
+    case media::open_failure::other:
+        break;
+    }
+    return row("камера не отдала видеопоток") + " (" + wxString::FromUTF8(detail) + ")";
 }
 
 wxString camera_lost_row(const std::string& url) {

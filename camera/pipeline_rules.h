@@ -11,6 +11,10 @@
 #include <string>
 #include <wx/string.h>
 
+namespace media {
+enum class open_failure;
+}
+
 // Chooses the frames to record: one whenever the car has moved at least the write step since
 // the last chosen frame. A step of 0 or less chooses every frame.
 class write_step_selector {
@@ -78,6 +82,10 @@ wxString camera_opened_row(const std::string& url, double fps, double fourcc, do
                            double height);
 // "Не удалось подключить камеру: %s" with the masked URL.
 wxString camera_failed_row(const std::string& url);
+// The row after camera_failed_row: why, in words ("Причина: ..."). `detail` is FFmpeg's own text
+// for a failure it names no other way; `timeout_seconds` is how long the camera had to answer.
+wxString camera_failure_reason_row(media::open_failure reason, const std::string& detail,
+                                   int timeout_seconds);
 // "Потеряна связь с камерой: %s" with the masked URL.
 wxString camera_lost_row(const std::string& url);
 // "Сервер координат: %s:%s": the coordinate server is connected (again).

@@ -1,8 +1,6 @@
 #include "camera/writer_thread.h"
 
-#include "camera/camera_events.h"
-#include "camera/camera_locks.h"
-#include "camera/camera_screen.h"
+#include "camera/camera_feed.h"
 #include "journal/journal.h"
 #include "platform/free_space.h"
 #include "recording/trip_folder.h"
@@ -35,11 +33,9 @@ make_file_writer(const wxConfigBase& config, const wxString& camera_name, const 
 
 } // namespace
 
-writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
-                             const wxString& camera_name, wxMessageQueue<uint64_t>* writer_queue,
-                             const subtitle_style& subtitles)
-    : wxThread(wxTHREAD_DETACHED), screen(screen), writer_queue(writer_queue), subtitles(subtitles),
-      burner(subtitles) {
+writer_thread::writer_thread(camera_feed& feed, const wxConfigBase& config,
+                             const wxString& camera_name, const subtitle_style& subtitles)
+    : wxThread(wxTHREAD_DETACHED), feed(feed), subtitles(subtitles), burner(subtitles) {
     const wxString format = read_text(config, "write_format");
     if (recorded_format(format) != format)
         log_error(wxString::Format(wxString::FromUTF8("Неизвестный формат записи: %s"), format));
@@ -55,50 +51,36 @@ writer_thread::writer_thread(camera_screen* screen, const wxConfigBase& config,
 }
 
 writer_thread::~writer_thread() {
-    // The screen takes the final count from writer_ended, not from progress events. A trip
-    // folder that never came holds nothing to finish, and no index can be saved in it.
+    // A trip folder that never came holds nothing to finish, and no index can be saved in it.
     if (!folder_missing)
-        frames_written += static_cast<int32_t>(writer->close());
+        note_written(writer->close());
     post_writer_rows();
     batch.clear();
-    // Released before the screen hears of the end: when the screen's destructor returns, the
+    // Released before the pane hears of the end: when the pane's destructor returns, the
     // video file is finished and the trip's index is saved.
     writer.reset();
-    screen->writer_ended(frames_written);
+    feed.writer_ended();
 }
 
 wxThread::ExitCode writer_thread::Entry() {
     for (;;) {
-        uint64_t command = 0;
         // While no frames come, the last ones written still reach the disk within the sync
         // interval.
-        const auto sync_wait = video_file_writer_basic::default_sync_interval.count();
-        const wxMessageQueueError received = writer_queue->ReceiveTimeout(sync_wait, command);
-        if (received == wxMSGQUEUE_TIMEOUT) {
+        const camera_feed::writer_wake wake =
+            feed.wait_for_frames(video_file_writer_basic::default_sync_interval);
+        if (wake == camera_feed::writer_wake::idle) {
             if (!folder_missing)
                 writer->keep_durable();
             publish_sync_totals();
             continue;
         }
-        if (received != wxMSGQUEUE_NO_ERROR)
-            return 0;
-        take_queued_frames();
+        const bool more_to_come = wake == camera_feed::writer_wake::frames;
+        feed.take_queued(batch);
         write_batch();
-        // Only the stop command ends the loop, never the stop request alone: a frame queued
-        // just before the capture thread ended must still reach its file.
-        if (command == 0)
+        // Only the capture thread's end stops the loop, never the stop request alone: a frame
+        // queued just before the capture thread ended must still reach its file.
+        if (!more_to_come)
             return 0;
-    }
-}
-
-void writer_thread::take_queued_frames() {
-    const std::lock_guard<std::mutex> lock(frame_queue_lock);
-    auto& queue = screen->frame_queue;
-    while (!queue.empty()) {
-        const frame_item& front = queue.front();
-        screen->frame_budget.release(front.bytes());
-        batch.push_back(std::move(queue.front()));
-        queue.pop_front();
     }
 }
 
@@ -112,7 +94,7 @@ void writer_thread::write_batch() {
 void writer_thread::write_one(const frame_item& item) {
     if (!may_write())
         return;
-    if (!item.packets.empty()) {
+    if (item.copies_stream) {
         note_written(writer->write_copied(item.picture, item.packets, item.position));
     } else if (subtitles.enabled) {
         // The decoded picture is shared with the live view: the subtitle goes on a copy, made
@@ -129,8 +111,7 @@ void writer_thread::write_one(const frame_item& item) {
 }
 
 void writer_thread::publish_sync_totals() {
-    screen->syncing_ns = writer->time_syncing().count();
-    screen->syncs_done = writer->syncs();
+    feed.set_sync_totals(writer->time_syncing(), writer->syncs());
 }
 
 bool writer_thread::may_write() {
@@ -151,8 +132,8 @@ bool writer_thread::trip_folder_ready() {
         return false;
     folder_missing = false;
     writer->mark_trip();
-    screen->post_journal_row(false, wxString::Format(wxString::FromUTF8("Запись: %s"),
-                                                     wxFileName::DirName(folder).GetPathWithSep()));
+    feed.post_journal_row(false, wxString::Format(wxString::FromUTF8("Запись: %s"),
+                                                  wxFileName::DirName(folder).GetPathWithSep()));
     return true;
 }
 
@@ -165,12 +146,12 @@ void writer_thread::watch_free_space() {
     case space_floor::change::stopped:
         note_written(writer->stop_writing(wxString::Format(
             wxString::FromUTF8("Запись остановлена: нет места на диске [%s]"), folder)));
-        screen->set_recording_stopped(true);
+        feed.set_recording_stopped(true);
         post_writer_rows();
         break;
     case space_floor::change::resumed:
         writer->resume_writing();
-        screen->set_recording_stopped(false);
+        feed.set_recording_stopped(false);
         break;
     case space_floor::change::none:
         break;
@@ -178,13 +159,10 @@ void writer_thread::watch_free_space() {
 }
 
 void writer_thread::note_written(std::size_t frames) {
-    for (std::size_t i = 0; i < frames; ++i) {
-        ++frames_written;
-        post_camera_event(screen, writer_progress_event);
-    }
+    feed.frames_written(frames);
 }
 
 void writer_thread::post_writer_rows() {
     for (const writer_row& row : writer->take_rows())
-        screen->post_journal_row(row.failure, row.text);
+        feed.post_journal_row(row.failure, row.text);
 }

@@ -13,21 +13,18 @@
 #include <deque>
 #include <memory>
 #include <wx/config.h>
-#include <wx/msgqueue.h>
 #include <wx/thread.h>
 
-class camera_screen;
+class camera_feed;
 class video_file_writer_basic;
 
 class writer_thread : public wxThread {
 public:
     // GUI thread: reads the recording settings, creates the file writer and opens it (this
     // makes the trip folder). `subtitles` is this thread's own copy of the subtitle settings.
-    writer_thread(camera_screen* screen, const wxConfigBase& config, const wxString& camera_name,
-                  wxMessageQueue<uint64_t>* writer_queue, const subtitle_style& subtitles);
-    // Finishes the files and the index, then tells the screen, under its writer_guard, that
-    // the thread is gone, how many frames reached a file and whether the last save of the
-    // index failed.
+    writer_thread(camera_feed& feed, const wxConfigBase& config, const wxString& camera_name,
+                  const subtitle_style& subtitles);
+    // Finishes the files and the index, then tells the feed that the thread is gone.
     ~writer_thread() override;
 
     // Where this camera's trip is recorded; set at construction, never changed.
@@ -36,7 +33,6 @@ public:
 private:
     ExitCode Entry() override;
 
-    void take_queued_frames();
     void write_batch();
     void write_one(const frame_item& item);
     // Whether frames may go to the file writer now: the trip folder stands and the disk has
@@ -46,21 +42,19 @@ private:
     bool trip_folder_ready();
     // Reads the free space at most once a second and stops or resumes the recording.
     void watch_free_space();
-    // Counts the frames that reached a file and tells the screen of each.
+    // Counts the frames that reached a file.
     void note_written(std::size_t frames);
-    // The file writer's failure and recovery rows, to the screen's journal.
+    // The file writer's failure and recovery rows, for the journal.
     void post_writer_rows();
     // How long the file writer has spent forcing data to the disk, for whoever measures it.
     void publish_sync_totals();
 
     std::shared_ptr<video_file_writer_basic> writer;
     wxString folder;
-    camera_screen* screen;
+    camera_feed& feed;
     std::deque<frame_item> batch;
-    wxMessageQueue<uint64_t>* writer_queue;
     subtitle_style subtitles;
     subtitle_burner burner;
-    int32_t frames_written = 0;
 
     using clock = std::chrono::steady_clock;
     wxString write_path;

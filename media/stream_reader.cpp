@@ -1,5 +1,7 @@
 #include "media/stream_reader.h"
 
+#include "media/av_error.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
@@ -35,6 +37,22 @@ double to_double(AVRational rational) {
 double journal_fps(const AVStream& stream) {
     const double real = to_double(stream.r_frame_rate);
     return real > 0.0 ? real : to_double(stream.avg_frame_rate);
+}
+
+open_failure reason_of(int av_code) {
+    switch (av_code) {
+    case AVERROR_HTTP_UNAUTHORIZED:
+        return open_failure::login_refused;
+    case AVERROR_HTTP_NOT_FOUND:
+        return open_failure::not_found;
+    case AVERROR(ECONNREFUSED):
+        return open_failure::connection_refused;
+    case AVERROR(ETIMEDOUT):
+    case AVERROR_EXIT: // the interrupt callback: the deadline passed (a stop is never reported)
+        return open_failure::no_answer;
+    default:
+        return open_failure::other;
+    }
 }
 
 } // namespace
@@ -76,6 +94,8 @@ void stream_reader::start_deadline() {
 
 bool stream_reader::open(const std::string& url) {
     close();
+    failed = open_failure::none;
+    failed_text.clear();
     if (stop_requested())
         return false;
     std::call_once(network_ready, [] { avformat_network_init(); });
@@ -87,12 +107,18 @@ bool stream_reader::open(const std::string& url) {
     av_dict_set(&options.entries, "rtsp_transport", "tcp", 0);
     start_deadline();
     // On failure the demuxer frees the context itself.
-    if (avformat_open_input(&context, url.c_str(), nullptr, &options.entries) < 0)
-        return false;
+    const int opened_input = avformat_open_input(&context, url.c_str(), nullptr, &options.entries);
+    if (opened_input < 0)
+        return fail(reason_of(opened_input), opened_input);
     input.reset(context);
-    if (avformat_find_stream_info(input.get(), nullptr) < 0 || !open_decoder()) {
+    const int found = avformat_find_stream_info(input.get(), nullptr);
+    if (found < 0) {
         close();
-        return false;
+        return fail(reason_of(found), found);
+    }
+    if (!open_decoder()) {
+        close();
+        return fail(open_failure::other, AVERROR_DECODER_NOT_FOUND);
     }
     const AVStream& stream = *input->streams[video_stream];
     opened.fps = journal_fps(stream);
@@ -102,6 +128,15 @@ bool stream_reader::open(const std::string& url) {
     opened.codec = stream.codecpar->codec_id;
     parameters = std::make_shared<const stream_parameters>(stream);
     return true;
+}
+
+bool stream_reader::fail(open_failure reason, int av_code) {
+    // A deadline that passed is the camera's silence, whatever the demuxer made of it.
+    failed = reason == open_failure::other && std::chrono::steady_clock::now() > deadline
+                 ? open_failure::no_answer
+                 : reason;
+    failed_text = av_error_text(av_code);
+    return false;
 }
 
 bool stream_reader::open_decoder() {
@@ -121,9 +156,12 @@ bool stream_reader::open_decoder() {
     if (avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0)
         return false;
     decoder->pkt_timebase = stream.time_base;
-    // One thread and no frame delay: each packet gives its picture at once.
+    // One thread and no frame delay: each packet gives its picture at once. A stream whose
+    // pictures are sent out of order (B-frames) keeps the decoder's reordering, or pictures
+    // would come in the wrong order and the first ones be lost.
     decoder->thread_count = 1;
-    decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    if (stream.codecpar->video_delay == 0)
+        decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
     if ((codec->capabilities & AV_CODEC_CAP_DR1) != 0) {
         // Frame threads would call the pool from several threads; none is asked for.
         decoder->thread_type = FF_THREAD_SLICE;
@@ -137,6 +175,7 @@ void stream_reader::close() {
     // Room for the goodbye to the camera, unless a stop cuts it short.
     start_deadline();
     decoder.reset();
+    draining = false;
     input.reset();
     video_stream = -1;
     parameters.reset();
@@ -162,8 +201,25 @@ bool stream_reader::read(video_frame& picture, std::vector<encoded_packet>& pack
     } catch (const std::invalid_argument&) {
         // A picture the recorder cannot take: treated as a broken stream.
     }
-    close();
+    // A stop leaves the decoder's last pictures to be drained; the owner closes.
+    if (!stop_requested())
+        close();
     return false;
+}
+
+bool stream_reader::drain(video_frame& picture) {
+    if (!decoder)
+        return false;
+    if (!draining) {
+        draining = true;
+        if (avcodec_send_packet(decoder.get(), nullptr) < 0)
+            return false;
+    }
+    try {
+        return receive_picture(picture);
+    } catch (const std::invalid_argument&) {
+        return false;
+    }
 }
 
 bool stream_reader::send_packet(const AVPacket& video_packet,

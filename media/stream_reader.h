@@ -30,6 +30,16 @@ struct stream_facts {
     AVCodecID codec = AV_CODEC_ID_NONE;
 };
 
+// Why the last opening failed, as far as the camera or the network said.
+enum class open_failure {
+    none,
+    login_refused,      // 401: the user name or password was refused
+    not_found,          // 404: no stream at that path
+    connection_refused, // nothing listens at that address and port
+    no_answer,          // connected, or tried to, but nothing came in time
+    other,              // anything else: failure_text() tells
+};
+
 class stream_reader {
 public:
     // `timeout` bounds opening and each read; `stop_test`, when given, is asked alongside the
@@ -49,14 +59,22 @@ public:
     void close();
     bool is_open() const { return input != nullptr; }
     const stream_facts& facts() const { return opened; }
+    // After open() gave false: why, and FFmpeg's own words for it.
+    open_failure failure() const { return failed; }
+    const std::string& failure_text() const { return failed_text; }
 
     // Keep the packets pictures are decoded from, for a recording that copies the stream.
     void keep_packets(bool keep) { keeping_packets = keep; }
+    bool keeps_packets() const { return keeping_packets && is_open(); }
 
     // The next picture; false when the stream ended, failed, fell silent for the timeout or a
-    // stop was requested: the reader is then closed. With packets kept, `packets` receives every
+    // stop was requested: the reader is then closed (after a stop only by close(), so that the
+    // decoder's last pictures can still be drained). With packets kept, `packets` receives every
     // video packet read since the previous picture, in stream order.
     bool read(video_frame& picture, std::vector<encoded_packet>& packets);
+    // The pictures the decoder still holds, one a call, once no more packets are to be read
+    // (also after a stop request); false when there are no more.
+    bool drain(video_frame& picture);
 
 private:
     static int interrupt_callback(void* reader);
@@ -66,6 +84,7 @@ private:
     bool must_interrupt() const;
     void start_deadline();
     bool open_decoder();
+    bool fail(open_failure reason, int av_code);
     bool receive_picture(video_frame& picture);
     bool send_packet(const AVPacket& packet, std::vector<encoded_packet>& packets);
 
@@ -78,11 +97,14 @@ private:
     codec_context_handle decoder;
     int video_stream = -1;
     stream_facts opened;
+    open_failure failed = open_failure::none;
+    std::string failed_text;
     std::shared_ptr<const stream_parameters> parameters;
     frame_normaliser normaliser;
     std::optional<buffer_pool> decoded_pictures;
     packet_handle packet;
     bool keeping_packets = false;
+    bool draining = false;
 };
 
 // The four-character code the journal shows for a stream with these parameters.

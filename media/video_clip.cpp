@@ -2,6 +2,7 @@
 
 #include "media/av_error.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -68,7 +69,10 @@ int64_t video_clip::append(const std::string& source_path, int64_t first, int64_
     std::optional<int64_t> key_place;
     int64_t counted = 0;
     int64_t place = -1;
-    while (place < last) {
+    // With B-frames a picture is stored up to this many packets after its place in the order
+    // shown: the clip goes on that far, so that every picture up to `last` is in it.
+    const int64_t reorder = std::max(0, codec.video_delay);
+    while (place < last + reorder) {
         packet_handle packet = make_packet();
         const int read = av_read_frame(source.input.get(), packet.get());
         if (read == AVERROR_EOF)

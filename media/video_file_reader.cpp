@@ -2,6 +2,7 @@
 
 #include "media/av_error.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 extern "C" {
@@ -49,6 +50,7 @@ video_file_reader::video_file_reader(const std::string& path)
         fail("cannot open the decoder", code);
     const AVCodecDescriptor* const descriptor = avcodec_descriptor_get(codec->id);
     intra_only = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
+    reordered = !intra_only && (stream->codecpar->video_delay > 0 || decoder->has_b_frames > 0);
     const AVRational rate =
         stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
     if (rate.num > 0 && rate.den > 0)
@@ -82,9 +84,16 @@ int64_t video_file_reader::frame_to_timestamp(int64_t frame_in_file) const {
 }
 
 int64_t video_file_reader::place_of(const AVFrame& frame) const {
+    // A read starts at a key frame, which is shown before every picture stored after it.
+    if (reordered)
+        return last_place < 0 ? std::max<int64_t>(first_sent_place, 0) : last_place + 1;
     const int64_t stamp = frame.best_effort_timestamp;
     if (stamp == AV_NOPTS_VALUE)
         return last_place + 1;
+    return place_of_stamp(stamp);
+}
+
+int64_t video_file_reader::place_of_stamp(int64_t stamp) const {
     const AVStream* const stream = input->streams[stream_index];
     const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     // Rounded to the nearest frame: containers with a finer time base may stamp a frame a tick
@@ -102,6 +111,7 @@ void video_file_reader::seek_before(int64_t frame_in_file) {
         fail("cannot seek to frame " + std::to_string(frame_in_file), code);
     avcodec_flush_buffers(decoder.get());
     last_place = -1;
+    first_sent_place = -1;
     input_ended = false;
 }
 
@@ -128,6 +138,10 @@ frame_handle video_file_reader::next_picture() {
         if (read < 0)
             fail("cannot be read", read);
         const bool ours = packet->stream_index == stream_index;
+        if (ours && first_sent_place < 0) {
+            const int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            first_sent_place = stamp == AV_NOPTS_VALUE ? 0 : place_of_stamp(stamp);
+        }
         const int sent = ours ? avcodec_send_packet(decoder.get(), packet.get()) : 0;
         av_packet_unref(packet.get());
         // A damaged packet costs its own picture only; the next key frame decodes again.

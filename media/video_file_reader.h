@@ -26,6 +26,7 @@ public:
 private:
     int64_t frame_to_timestamp(int64_t frame_in_file) const;
     int64_t place_of(const AVFrame& frame) const;
+    int64_t place_of_stamp(int64_t stamp) const;
     void seek_before(int64_t frame_in_file);
     // The next decoded picture, or null at the end of the file.
     frame_handle next_picture();
@@ -47,6 +48,11 @@ private:
     bool input_ended = false;
     // Every frame a key frame (MJPEG): a seek never costs more than the one frame.
     bool intra_only = false;
+    // Pictures stored out of the order they are shown (B-frames): the file's time stamps count
+    // packets in stored order, so pictures are counted from the key frame a read starts at.
+    bool reordered = false;
+    // The place of the first packet sent since the last seek; -1 until one is sent.
+    int64_t first_sent_place = -1;
 };
 
 } // namespace media

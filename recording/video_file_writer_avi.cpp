@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "recording/codec_table.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -32,7 +33,9 @@ bool video_file_writer_avi::wants_full_range() const {
 }
 
 std::size_t video_file_writer_avi::close() {
-    const std::size_t done = finish_file();
+    std::size_t done = index_copied_leftovers();
+    done += finish_file();
+    copied_records.clear();
     const bool index_saved = index.close();
     note_index_state(index);
     end_trip(index_saved && !file_left_unfinished);
@@ -88,36 +91,99 @@ std::size_t video_file_writer_avi::write(const media::video_frame& picture,
 std::size_t video_file_writer_avi::write_copied(const media::video_frame& picture,
                                                 const std::vector<media::encoded_packet>& packets,
                                                 const TrackPosition& position) {
-    if (packets.empty())
+    // A picture without packets of its own is a copied one only while copied packets wait for
+    // their pictures (the decoder's last pictures at the end of a stream).
+    if (packets.empty() && awaiting_pictures.empty() && !copied)
         return write(picture, position);
-    const media::encoded_packet& first = packets.front();
     std::size_t done = 0;
     if (encoded)
         done += finish_file();
-    const bool by_policy = policy.split_before(position);
+    if (copied && policy.split_before(position))
+        split_waiting = true;
+    for (const auto& packet : packets)
+        done += copy_packet(packet, position);
+    return done + index_copied_picture(picture, position);
+}
+
+std::size_t video_file_writer_avi::copy_packet(const media::encoded_packet& packet,
+                                               const TrackPosition& position) {
+    std::size_t done = 0;
     if (copied) {
-        if (by_policy)
-            split_waiting = true;
-        // A camera that opened its stream again sends other parameters: a file of its own.
-        if ((split_waiting && first.key()) || first.stream() != copied->stream())
+        // A camera that opened its stream again sends other parameters: a file of its own,
+        // and the pictures the broken opening still owed will never come.
+        const bool new_opening = packet.stream() != copied->stream();
+        if (new_opening)
+            done += index_copied_leftovers();
+        if (new_opening || (split_waiting && packet.key()))
             done += finish_file();
     }
     // A copied file can only start at a key frame; until one comes, frames have no file.
-    if (!copied && (!first.key() || !start_copied_file(first, position)))
+    if (!copied && (!packet.key() || !start_copied_file(packet, position)))
         return done;
     try {
-        for (const auto& packet : packets)
-            copied->write(packet);
-        frames_in_file = copied->packets() - 1;
-        index.add(target.GetFullName(), frames_in_file, position);
-        note_index_state(index);
-        note_written(target.GetFullPath());
-        ++done;
+        copied->write(packet);
+        awaiting_pictures.push_back({target.GetFullName(), packet.av().pts});
     } catch (const std::exception&) {
+        // What reached the broken file stays listed.
+        done += index_copied_leftovers();
         file_failed();
     }
     keep_durable();
     return done;
+}
+
+std::size_t video_file_writer_avi::index_copied_picture(const media::video_frame& picture,
+                                                        const TrackPosition& position) {
+    if (awaiting_pictures.empty() || picture.empty())
+        return 0;
+    const int64_t pts = picture.av()->pts;
+    // Without time stamps each picture takes the oldest packet, as a stream without B-frames
+    // has it.
+    if (pts == AV_NOPTS_VALUE || awaiting_pictures.front().pts == AV_NOPTS_VALUE) {
+        const wxString file = awaiting_pictures.front().file;
+        awaiting_pictures.pop_front();
+        return list_copied_picture(file, position);
+    }
+    const auto own = std::find_if(awaiting_pictures.begin(), awaiting_pictures.end(),
+                                  [pts](const copied_packet& packet) { return packet.pts == pts; });
+    // A picture from packets that reached no file (before the first key frame).
+    if (own == awaiting_pictures.end())
+        return 0;
+    const wxString file = own->file;
+    awaiting_pictures.erase(own);
+    // Packets of the same file shown earlier whose pictures the decoder never gave (damaged
+    // data) keep their places, with this picture's position.
+    std::size_t done = 0;
+    for (auto earlier = awaiting_pictures.begin(); earlier != awaiting_pictures.end();) {
+        if (earlier->file == file && earlier->pts < pts) {
+            earlier = awaiting_pictures.erase(earlier);
+            done += list_copied_picture(file, position);
+        } else {
+            ++earlier;
+        }
+    }
+    return done + list_copied_picture(file, position);
+}
+
+std::size_t video_file_writer_avi::list_copied_picture(const wxString& file,
+                                                       const TrackPosition& position) {
+    list_copied(file, position);
+    note_written(target.GetPath() + wxFileName::GetPathSeparator() + file);
+    return 1;
+}
+
+std::size_t video_file_writer_avi::index_copied_leftovers() {
+    const std::size_t count = awaiting_pictures.size();
+    for (const copied_packet& packet : awaiting_pictures)
+        list_copied(packet.file, last_copied_position);
+    awaiting_pictures.clear();
+    return count;
+}
+
+void video_file_writer_avi::list_copied(const wxString& file, const TrackPosition& position) {
+    index.add(file, copied_records[file]++, position);
+    note_index_state(index);
+    last_copied_position = position;
 }
 
 bool video_file_writer_avi::name_next_file(const TrackPosition& position) {

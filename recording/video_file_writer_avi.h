@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <wx/filename.h>
 
@@ -45,6 +46,17 @@ private:
     void file_failed();
     // Lists the oldest `count` frames handed to the encoder: they are in the file now.
     std::size_t index_encoded(std::size_t count);
+    // Copies one packet into the current file, starting or splitting files at key frames.
+    // Returns the frames listed meanwhile (the leftovers of a finished opening).
+    std::size_t copy_packet(const media::encoded_packet& packet, const TrackPosition& position);
+    // Lists a decoded picture against the copied packet it came from; 1 when listed.
+    std::size_t index_copied_picture(const media::video_frame& picture,
+                                     const TrackPosition& position);
+    // Lists copied packets whose pictures never came (the stream broke off), with the latest
+    // position, so that every packet in a file has its record.
+    std::size_t index_copied_leftovers();
+    void list_copied(const wxString& file, const TrackPosition& position);
+    std::size_t list_copied_picture(const wxString& file, const TrackPosition& position);
     bool file_open() const { return encoded.has_value() || copied.has_value(); }
 
     wxString codec;
@@ -61,6 +73,18 @@ private:
     std::deque<TrackPosition> held_by_encoder;
     // A copied file splits at the first key frame after the policy asked for it.
     bool split_waiting = false;
+    // Copied packets in file order (decode order) whose pictures have not been listed yet.
+    // A camera with B-frames sends a picture's packet before the pictures shown earlier, so
+    // the pictures, which come in presentation order, are matched to packets by time stamp
+    // and listed in the order they are shown: a player's frame N is the index's record N.
+    struct copied_packet {
+        wxString file;
+        int64_t pts;
+    };
+    std::deque<copied_packet> awaiting_pictures;
+    // Records listed so far in each copied file (a file may still get records after a split).
+    std::map<wxString, uint64_t> copied_records;
+    TrackPosition last_copied_position;
     // A file was made since the trip folder was last forced to the disk.
     bool folder_changed = false;
     // A file failed and was closed as it was: the trip needs the repair a cut trip gets.

@@ -14,6 +14,7 @@ packages=(
   libgstrtspserver-1.0-dev socat clang libclang-rt-14-dev python3
   dpkg-dev file help2man lintian desktop-file-utils libx11-dev
   e2fsprogs mount
+  sway grim
 )
 
 missing=()

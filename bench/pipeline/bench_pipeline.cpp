@@ -53,9 +53,10 @@ long written_frames(const journal_capture& journal) {
     return total;
 }
 
-// One camera screen recording every frame as MJPEG AVI into `folder` for `length`.
+// One camera screen recording every frame as MJPEG AVI into `folder` for `length`, its pane
+// shown, or hidden (the live view then converts nothing).
 measurement run_recorder(const std::string& url, const std::string& folder, bool burn_subtitles,
-                         std::chrono::milliseconds length) {
+                         std::chrono::milliseconds length, bool shown = true) {
     fs::create_directories(folder);
     const auto settings = make_settings({{"front_camera_rtsp_address", url},
                                          {"write_interval", "0"},
@@ -68,7 +69,7 @@ measurement run_recorder(const std::string& url, const std::string& folder, bool
     auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);
     frame->SetSizer(sizer);
-    frame->Show();
+    frame->Show(shown);
     const double before = own_cpu_seconds();
     auto* screen = new camera_screen(frame, &coord, settings.get(), wxString::FromUTF8("Котел"));
     screen->SetMinSize(wxSize(640, 480));
@@ -221,6 +222,15 @@ double bench_picture(const std::string& name, const std::vector<std::string>& pa
     }
     report("recorder, no subtitle burned in, " + name,
            run_recorder(camera.url(), folder + "/plain", false, run_length));
+    // What the live view costs: the same recording with the pane hidden, beside the median turn.
+    const measurement hidden =
+        run_recorder(camera.url(), folder + "/hidden", true, run_length, false);
+    report("recorder, pane hidden, " + name, hidden);
+    const double shown_cost = median(recorder_costs);
+    const double view_cost = shown_cost - hidden.per_frame();
+    std::printf("%s: live view at 640x480: %.2f ms per frame, %.1f %% of the recorder's cost\n",
+                name.c_str(), view_cost * 1000,
+                shown_cost > 0 ? 100.0 * view_cost / shown_cost : 0.0);
     const double reference = median(ffmpeg_costs);
     const double ratio = reference > 0 ? median(recorder_costs) / reference : 0;
     std::printf("%s: median turn per frame: recorder %.2f ms, ffmpeg %.2f ms; recorder/ffmpeg "

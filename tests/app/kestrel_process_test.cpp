@@ -295,6 +295,20 @@ TEST(kestrel_command_line, open_takes_its_names_out_of_the_arguments_in_any_of_i
     EXPECT_FALSE(camera_named("roof"));
 }
 
+// Where the window with that title is on the X screen (inside the window manager's frame),
+// from xwininfo; empty when there is none.
+std::optional<wxRect> window_place(const std::string& title) {
+    const std::string tree = test_support::run_command("xwininfo -root -tree");
+    const std::regex line(
+        "\"" + title +
+        "\": \\([^)]*\\)  ([0-9]+)x([0-9]+)\\+-?[0-9]+\\+-?[0-9]+  \\+(-?[0-9]+)\\+(-?[0-9]+)");
+    std::smatch found;
+    if (!std::regex_search(tree, found, line))
+        return std::nullopt;
+    return wxRect(std::stoi(found[3]), std::stoi(found[4]), std::stoi(found[1]),
+                  std::stoi(found[2]));
+}
+
 TEST_F(recording_program, open_starts_the_named_cameras_without_a_menu_click) {
     // The program of the fixture runs without options; this one is started with them.
     program.reset();
@@ -315,6 +329,24 @@ TEST_F(recording_program, open_starts_the_named_cameras_without_a_menu_click) {
     EXPECT_EQ(unknown.front().text, wxString::FromUTF8("Неизвестная камера в --open: крыша"));
     EXPECT_TRUE(unknown.front().error);
     EXPECT_TRUE(started.running()) << "an unknown name does not stop the program";
+    // Both panes side by side below the main window's menu bar (at least 20 pixels high in any
+    // theme), neither covering the other, as the window manager placed them.
+    std::optional<wxRect> main_window;
+    std::optional<wxRect> panes[2];
+    ASSERT_TRUE(test_support::pump_events_until(
+        [&] {
+            main_window = window_place(u8"Обзорное видео");
+            panes[0] = window_place(u8"Котел");
+            panes[1] = window_place(u8"Дизель");
+            return main_window && panes[0] && panes[1];
+        },
+        20s));
+    for (const auto& pane : panes)
+        EXPECT_GE(pane->y, main_window->y + 20)
+            << "a pane at " << pane->x << "," << pane->y << " covers the menu bar of the window at "
+            << main_window->x << "," << main_window->y;
+    EXPECT_EQ(panes[0]->y, panes[1]->y);
+    EXPECT_FALSE(panes[0]->Intersects(*panes[1]));
     started.signal(SIGTERM);
     EXPECT_EQ(started.wait_for_exit(30s), 0);
 }

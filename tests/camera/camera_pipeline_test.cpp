@@ -549,18 +549,6 @@ TEST_F(camera_pipeline, unknown_format_and_codec_record_xvid_avi_and_say_so) {
 namespace {
 
 // Frame `number` of a video file or stream, decoded by ffmpeg to 8-bit RGB.
-cv::Mat decoded_by_ffmpeg(const std::string& source, int number, cv::Size size,
-                          const std::string& input_options = "") {
-    const std::string command = "ffmpeg -v error " + input_options + " -i '" + source +
-                                "' -vf 'select=gte(n\\," + std::to_string(number) +
-                                ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    cv::Mat rgb(size, CV_8UC3);
-    if (!pipe || std::fread(rgb.data, 1, rgb.total() * 3, pipe.get()) != rgb.total() * 3)
-        return cv::Mat();
-    return rgb;
-}
-
 // The mean colour in the middle of each of the seven bars, below the camera's own overlays.
 std::vector<cv::Scalar> bar_colours(const cv::Mat& rgb) {
     std::vector<cv::Scalar> colours;
@@ -610,7 +598,8 @@ TEST_F(camera_pipeline, recorded_mjpeg_keeps_the_cameras_colours_and_decodes_fra
 TEST_F(camera_pipeline, a_hidden_pane_draws_no_pictures_but_counts_and_records_them) {
     test_camera camera({"--size", "320x240"});
     record(camera_settings(camera.url(), every_frame_as_avi), 10, [&](camera_screen& screen) {
-        EXPECT_GT(screen.painted_count(), 0);
+        // Pictures are painted in the toolkit's paint cycle, a moment after they arrive.
+        EXPECT_TRUE(pump_events_until([&] { return screen.painted_count() > 0; }, 10s));
         frame->Hide();
         test_support::pump_pending_events();
         const int painted = screen.painted_count();
@@ -730,4 +719,77 @@ TEST_F(camera_pipeline, a_write_path_that_appears_later_is_recorded_into_from_th
     EXPECT_EQ(count_video_frames(videos.front()), recorded);
     // Frames of the wait never reached a file, so the recording begins later than the stream.
     EXPECT_LT(recorded, count_in_row(L"Принято "));
+}
+
+TEST_F(camera_pipeline, a_copied_stream_with_b_frames_lists_every_picture_where_players_show_it) {
+    // Main profile with two B-frames: each reference picture is sent before the two shown
+    // ahead of it.
+    test_camera camera({"--size", "320x240", "--bframes", "2"});
+    coordinate_simulator simulator({"--step", "1", "--start", "5000"});
+    ASSERT_TRUE(coord.connect("127.0.0.1", simulator.port()));
+    record(camera_settings(camera.url(), {{"write_interval", "0"},
+                                          {"write_format", "AVI"},
+                                          {"codec", "h264"},
+                                          {"hard_subs", "0"}}),
+           60);
+
+    const std::string folder = trip_folder();
+    const auto videos = test_support::files_with_extension(folder, ".avi");
+    ASSERT_EQ(videos.size(), 1u);
+    const auto index = read_index(folder + "/data.idx");
+    const long frames = count_video_frames(videos.front());
+    EXPECT_GE(frames, 40);
+    EXPECT_EQ(static_cast<long>(index.size()), frames) << "a record for every picture in the file";
+    EXPECT_EQ(count_in_row(L"Записано "), frames);
+    for (std::size_t i = 0; i < index.size(); ++i) {
+        EXPECT_EQ(index[i].frame_in_file, static_cast<long>(i));
+        // Positions are asked picture by picture as they are shown, so they grow with it.
+        if (i > 0)
+            EXPECT_GT(index[i].abscoord, index[i - 1].abscoord) << "record " << i;
+    }
+    ASSERT_GE(index.size(), 20u);
+    // The trip tool's picture of a record is the one ffmpeg shows at that place in the file.
+    for (const std::size_t record : {std::size_t{1}, std::size_t{7}, index.size() - 3}) {
+        const std::string shot = home.path() + "/record.png";
+        const std::string command = "'" + test_support::tool_path("trips/kestrel-trips") +
+                                    "' --root '" + home.path() + "' frame '" +
+                                    std::filesystem::path(folder).filename().string() + "' " +
+                                    std::to_string(index[record].abscoord) + " -o '" + shot + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        cv::Mat tool_picture = cv::imread(shot);
+        ASSERT_FALSE(tool_picture.empty());
+        cv::cvtColor(tool_picture, tool_picture, cv::COLOR_BGR2RGB);
+        const cv::Mat player_picture = decoded_by_ffmpeg(
+            videos.front(), static_cast<int>(index[record].frame_in_file), cv::Size(320, 240));
+        ASSERT_FALSE(player_picture.empty());
+        cv::Mat difference;
+        cv::absdiff(tool_picture, player_picture, difference);
+        EXPECT_LT(cv::mean(difference)[0] + cv::mean(difference)[1] + cv::mean(difference)[2], 6.0)
+            << "record " << record;
+        // Its neighbours in the file differ (the ball moves, the counter counts), so a picture
+        // one place off would fail above.
+        const cv::Mat next_picture = decoded_by_ffmpeg(
+            videos.front(), static_cast<int>(index[record].frame_in_file) + 1, cv::Size(320, 240));
+        if (!next_picture.empty()) {
+            cv::absdiff(tool_picture, next_picture, difference);
+            EXPECT_GT(cv::norm(difference, cv::NORM_INF), 40.0) << "record " << record;
+        }
+    }
+    // A clip up to record 12 holds the picture shown there, although the reference picture
+    // after it is stored before it; the clip starts at the file's first key frame.
+    const std::string clip = home.path() + "/clip.avi";
+    const std::string command =
+        "'" + test_support::tool_path("trips/kestrel-trips") + "' --root '" + home.path() +
+        "' clip '" + std::filesystem::path(folder).filename().string() + "' " +
+        std::to_string(index[3].abscoord) + " " + std::to_string(index[12].abscoord) + " -o '" +
+        clip + "' > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_GE(count_video_frames(clip), 13);
+    const cv::Mat in_clip = decoded_by_ffmpeg(clip, 12, cv::Size(320, 240));
+    const cv::Mat in_file = decoded_by_ffmpeg(videos.front(), 12, cv::Size(320, 240));
+    ASSERT_FALSE(in_clip.empty());
+    ASSERT_FALSE(in_file.empty());
+    cv::Mat difference;
+    cv::absdiff(in_clip, in_file, difference);
+    EXPECT_LT(cv::norm(difference, cv::NORM_INF), 8.0);
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <wx/sstream.h>
@@ -140,4 +142,16 @@ long count_video_frames(const std::string& path) {
         "stream=nb_read_frames -of csv=p=0 " +
         test_support::shell_quoted(path));
     return text.empty() ? -1 : std::stol(text);
+}
+
+cv::Mat decoded_by_ffmpeg(const std::string& source, int number, cv::Size size,
+                          const std::string& input_options) {
+    const std::string command = "ffmpeg -v error " + input_options + " -i '" + source +
+                                "' -vf 'select=gte(n\\," + std::to_string(number) +
+                                ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    cv::Mat rgb(size, CV_8UC3);
+    if (!pipe || std::fread(rgb.data, 1, rgb.total() * 3, pipe.get()) != rgb.total() * 3)
+        return cv::Mat();
+    return rgb;
 }

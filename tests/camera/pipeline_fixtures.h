@@ -7,6 +7,7 @@
 #include "tests/support/test_media.h"
 
 #include <memory>
+#include <opencv2/core/mat.hpp>
 #include <string>
 #include <vector>
 #include <wx/fileconf.h>
@@ -66,3 +67,8 @@ std::vector<index_entry> read_index(const std::string& path);
 
 // Frames in a video file as ffprobe counts them by decoding.
 long count_video_frames(const std::string& path);
+
+// Picture `number` of a video file or stream as ffmpeg decodes it, as 8-bit RGB of that size
+// (empty when ffmpeg gives nothing).
+cv::Mat decoded_by_ffmpeg(const std::string& source, int number, cv::Size size,
+                          const std::string& input_options = "");

@@ -19,7 +19,8 @@ namespace {
 
 const char usage[] =
     "usage: kestrel-testcam [--port N] [--size WxH] [--fps N] [--codec h264|mjpeg]\n"
-    "                       [--path /cam] [--pattern ball|camera|...]\n"
+    "                       [--path /cam] [--pattern ball|camera|...] [--bframes N]\n"
+    "                       [--user NAME:PASSWORD]\n"
     "       kestrel-testcam --replay FILE [--port N] [--fps N] [--path /cam]\n"
     "\n"
     "Serves rtsp://127.0.0.1:PORT/PATH and prints \"url <that URL>\" as the first line.\n"
@@ -30,6 +31,10 @@ const char usage[] =
     "  --path P     mount path, default /cam\n"
     "  --pattern P  videotestsrc pattern, default ball (a moving ball on black), or camera:\n"
     "               a moving fine texture under noise, H.264 at about 6 Mbit/s for 1080p25\n"
+    "  --bframes N  H.264 with N B-frames between reference pictures (Main profile), as many\n"
+    "               shop cameras send; default 0\n"
+    "  --user U:P   ask for Basic authentication: only that user with that password gets the\n"
+    "               stream (a wrong one gets 401 Unauthorized)\n"
     "  --replay F   serve the H.264 stream in file F (Annex B, as ffmpeg writes with\n"
     "               -c copy -bsf:v h264_mp4toannexb -f h264) in a loop, without encoding\n"
     "               again: from its first key frame, at --fps pictures a second, stamped\n"
@@ -51,6 +56,8 @@ struct options {
     std::string codec = "h264";
     std::string path = "/cam";
     std::string pattern = "ball";
+    int bframes = 0;
+    std::string user;            // NAME:PASSWORD; empty: no authentication
     std::string replay;          // empty: a synthetic picture
     bool picture_chosen = false; // --size, --codec or --pattern given
 };
@@ -86,15 +93,23 @@ bool parse_options(int argc, char** argv, options& opts) {
         else if (arg == "--pattern") {
             opts.pattern = value;
             opts.picture_chosen = true;
-        } else if (arg == "--replay")
+        } else if (arg == "--bframes") {
+            opts.bframes = std::atoi(value);
+            opts.picture_chosen = true;
+        } else if (arg == "--user")
+            opts.user = value;
+        else if (arg == "--replay")
             opts.replay = value;
         else
             return false;
     }
     const bool known_codec = opts.codec == "h264" || opts.codec == "mjpeg";
     const bool one_picture = opts.replay.empty() || !opts.picture_chosen;
-    return known_codec && one_picture && opts.fps > 0 && opts.port >= 0 && opts.port < 65536 &&
-           !opts.path.empty() && opts.path[0] == '/';
+    const bool user_ok = opts.user.empty() || opts.user.find(':') != std::string::npos;
+    const bool bframes_ok =
+        opts.bframes >= 0 && opts.bframes <= 4 && (opts.bframes == 0 || opts.codec == "h264");
+    return known_codec && one_picture && user_ok && bframes_ok && opts.fps > 0 && opts.port >= 0 &&
+           opts.port < 65536 && !opts.path.empty() && opts.path[0] == '/';
 }
 
 std::string raw_caps(const options& opts) {
@@ -139,12 +154,20 @@ std::string launch_line(const options& opts) {
         "textoverlay name=counter halignment=right valignment=top font-desc=\"Sans 20\" "
         "text=\"frame 0\" ! videoconvert ! video/x-raw,format=I420 ! ";
     const int keyframe_interval = opts.fps;
+    // B-frames need the encoder's look-ahead, which the zero-latency tuning turns off.
+    const std::string h264_tuning =
+        opts.bframes > 0 ? "bframes=" + std::to_string(opts.bframes) + " b-adapt=false"
+                         : std::string("tune=zerolatency");
+    // The payloader would settle for Baseline, which has no B-frames.
+    const std::string h264_profile =
+        opts.bframes > 0 ? " ! video/x-h264,profile=main" : std::string();
     const std::string encoder =
-        opts.codec == "h264" ? "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=" +
-                                   std::to_string(keyframe_interval) +
-                                   " bitrate=" + std::to_string(h264_bitrate_kbit(opts)) +
-                                   " ! rtph264pay name=pay0 pt=96"
-                             : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
+        opts.codec == "h264"
+            ? "x264enc " + h264_tuning +
+                  " speed-preset=ultrafast key-int-max=" + std::to_string(keyframe_interval) +
+                  " bitrate=" + std::to_string(h264_bitrate_kbit(opts)) + h264_profile +
+                  " ! rtph264pay name=pay0 pt=96"
+            : "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
     return "( " + source + encoder + " )";
 }
 
@@ -193,6 +216,24 @@ struct camera {
 
 GstRTSPFilterResult drop_client(GstRTSPServer*, GstRTSPClient*, gpointer) {
     return GST_RTSP_FILTER_REMOVE;
+}
+
+// Only `user` ("NAME:PASSWORD") may construct and see the stream.
+void require_login(GstRTSPServer* server, GstRTSPMediaFactory* factory, const std::string& user) {
+    const std::string name = user.substr(0, user.find(':'));
+    const std::string password = user.substr(user.find(':') + 1);
+    GstRTSPAuth* auth = gst_rtsp_auth_new();
+    GstRTSPToken* token =
+        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "user", nullptr);
+    gchar* basic = gst_rtsp_auth_make_basic(name.c_str(), password.c_str());
+    gst_rtsp_auth_add_basic(auth, basic, token);
+    g_free(basic);
+    gst_rtsp_token_unref(token);
+    gst_rtsp_server_set_auth(server, auth);
+    g_object_unref(auth);
+    gst_rtsp_media_factory_add_role(factory, "user", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS,
+                                    G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT,
+                                    G_TYPE_BOOLEAN, TRUE, nullptr);
 }
 
 bool start_serving(camera& cam) {
@@ -264,6 +305,8 @@ int main(int argc, char** argv) {
     // One encoder for every client: a second screen and a reference decoder see the same stream.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
     g_signal_connect(factory, "media-configure", G_CALLBACK(on_media_configure), &feeds);
+    if (!opts.user.empty())
+        require_login(cam.server, factory, opts.user);
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(cam.server);
     gst_rtsp_mount_points_add_factory(mounts, opts.path.c_str(), factory);
     g_object_unref(mounts);
