@@ -2,11 +2,13 @@
 
 #include "app/kestrel_frame.h"
 #include "camera/camera_screen.h"
+#include "platform/free_space.h"
 #include "tests/support/gui_test.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -236,6 +238,39 @@ bool save_screenshot(const std::string& file) {
     fs::remove(file);
     test_support::run_command("import -window root " + shell_quoted(file) + " 2>/dev/null");
     return fs::exists(file) && fs::file_size(file) > 0;
+}
+
+small_disk::small_disk(const std::string& folder, int size_mib) : path(folder) {
+    fs::create_directories(path);
+    const std::string command = "mount -t tmpfs -o size=" + std::to_string(size_mib) +
+                                "m kestrel-test " + test_support::shell_quoted(path) +
+                                " 2>/dev/null";
+    mounted = std::system(command.c_str()) == 0;
+}
+
+small_disk::~small_disk() {
+    if (mounted)
+        std::system(("umount -l " + test_support::shell_quoted(path)).c_str());
+}
+
+std::uintmax_t small_disk::free_bytes() const {
+    return platform::available_bytes(wxString::FromUTF8(path)).value_or(0);
+}
+
+bool small_disk::fill_until(std::uintmax_t left) {
+    const std::uintmax_t take = free_bytes() > left ? free_bytes() - left : 0;
+    const std::string file = path + "/filler" + std::to_string(fillers++);
+    const int descriptor = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
+    const bool taken =
+        descriptor >= 0 && posix_fallocate(descriptor, 0, static_cast<off_t>(take)) == 0;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return taken;
+}
+
+void small_disk::empty_fillers() {
+    for (int i = 0; i < fillers; ++i)
+        fs::remove(path + "/filler" + std::to_string(i));
 }
 
 } // namespace app_test

@@ -6,6 +6,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_media.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -101,5 +102,28 @@ void place_floating_pane(kestrel_frame& frame, wxWindow* pane_window, int x, int
 std::string artifacts_folder();
 // Saves the whole X screen as a PNG; true when the file was written.
 bool save_screenshot(const std::string& file);
+
+// A tmpfs of that many MiB at a folder of its own, unmounted when the object goes (root only:
+// ready() tells whether it could be mounted).
+class small_disk {
+public:
+    small_disk(const std::string& folder, int size_mib);
+    ~small_disk();
+    small_disk(const small_disk&) = delete;
+    small_disk& operator=(const small_disk&) = delete;
+
+    bool ready() const { return mounted; }
+    std::uintmax_t free_bytes() const;
+    // Takes space with a file of its own until only `left` bytes are free (another program
+    // filling the disk); a second call takes more.
+    bool fill_until(std::uintmax_t left);
+    // Gives back what the fillers took.
+    void empty_fillers();
+
+private:
+    std::string path;
+    bool mounted = false;
+    int fillers = 0;
+};
 
 } // namespace app_test

@@ -20,57 +20,13 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using app_test::small_disk;
 using app_test::utf8;
 using test_support::pump_events_until;
 
 namespace {
 
 constexpr std::uintmax_t mib = std::uintmax_t{1} << 20;
-
-// A tmpfs of that many MiB at a folder of its own, unmounted when the object goes.
-class small_disk {
-public:
-    small_disk(const std::string& folder, int size_mib) : path(folder) {
-        fs::create_directories(path);
-        const std::string command = "mount -t tmpfs -o size=" + std::to_string(size_mib) +
-                                    "m kestrel-test " + test_support::shell_quoted(path) +
-                                    " 2>/dev/null";
-        mounted = std::system(command.c_str()) == 0;
-    }
-    ~small_disk() {
-        if (mounted)
-            std::system(("umount -l " + test_support::shell_quoted(path)).c_str());
-    }
-    small_disk(const small_disk&) = delete;
-    small_disk& operator=(const small_disk&) = delete;
-
-    bool ready() const { return mounted; }
-    std::uintmax_t free_bytes() const {
-        return platform::available_bytes(wxString::FromUTF8(path)).value_or(0);
-    }
-    // Takes space with a file of its own until only `left` bytes are free (another program
-    // filling the disk); a second call takes more.
-    bool fill_until(std::uintmax_t left) {
-        const std::uintmax_t take = free_bytes() > left ? free_bytes() - left : 0;
-        const std::string file = path + "/filler" + std::to_string(fillers++);
-        const int descriptor = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
-        const bool taken =
-            descriptor >= 0 && posix_fallocate(descriptor, 0, static_cast<off_t>(take)) == 0;
-        if (descriptor >= 0)
-            ::close(descriptor);
-        return taken;
-    }
-    // Gives back what the fillers took.
-    void empty_fillers() {
-        for (int i = 0; i < fillers; ++i)
-            fs::remove(path + "/filler" + std::to_string(i));
-    }
-
-private:
-    std::string path;
-    bool mounted = false;
-    int fillers = 0;
-};
 
 struct camera_in_line {
     long km = -1;

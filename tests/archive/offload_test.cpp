@@ -28,23 +28,12 @@ namespace {
 
 const std::string car_name = "Вагон-7";
 
-TrackPosition place_of_frame(int i) {
-    TrackPosition p(i);
-    p.has_fix = true;
-    p.abs = 126500.0 + 10.0 * i;
-    p.km = static_cast<int32_t>(p.abs / 1000.0);
-    p.m = p.abs - p.km * 1000.0;
-    p.dir = "240100";
-    p.way = "1";
-    return p;
-}
-
 // A trip of a few stills recorded by the recorder's own writer.
 fs::path record_trip(const fs::path& root, const char* camera, int frames) {
     video_file_writer_png writer(wxString::FromUTF8(camera), wxString::FromUTF8("%frame"));
     EXPECT_TRUE(writer.open(wxString::FromUTF8(root.string())));
     for (int i = 0; i < frames; ++i)
-        writer.write(camera_like_frame(64, 48, i), place_of_frame(i));
+        writer.write(camera_like_frame(64, 48, i), place_of_frame_10m_apart(i));
     writer.close();
     return fs::path(writer.trip_folder().utf8_string());
 }
@@ -410,21 +399,6 @@ private:
     std::optional<test_support::child_process> server;
 };
 
-std::vector<std::vector<std::string>> rows_of(const std::string& csv) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(csv);
-    for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> fields(1);
-        for (const char c : line)
-            if (c == ',')
-                fields.emplace_back();
-            else
-                fields.back() += c;
-        rows.push_back(fields);
-    }
-    return rows;
-}
-
 } // namespace
 
 TEST_F(offload,
@@ -452,7 +426,7 @@ TEST_F(offload,
             const tool_result list = run_tool_on(fs::path(scratch.path()) / "share", {"list"},
                                                  "XDG_CACHE_HOME=" + shell_quote(cache.string()));
             EXPECT_EQ(list.status, 0);
-            EXPECT_EQ(rows_of(list.out).size(), 3u) << list.out;
+            EXPECT_EQ(simple_csv_rows(list.out).size(), 3u) << list.out;
             EXPECT_TRUE(list.error_lines.empty()) << list.error_lines.front();
             size_t catalogues = 0;
             for (const auto& entry : fs::recursive_directory_iterator(destination))
@@ -468,7 +442,7 @@ TEST_F(offload,
         }
     }
 
-    const auto list = rows_of(run_tool_on(destination, {"list"}).out);
+    const auto list = simple_csv_rows(run_tool_on(destination, {"list"}).out);
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0][0], "car");
     EXPECT_EQ(list[0][1], "folder");
@@ -480,7 +454,7 @@ TEST_F(offload,
 
     const tool_result place = run_tool_on(destination, {"place", "126+510"});
     ASSERT_EQ(place.status, 0) << (place.error_lines.empty() ? "" : place.error_lines[0]);
-    const auto passes = rows_of(place.out);
+    const auto passes = simple_csv_rows(place.out);
     ASSERT_EQ(passes.size(), 3u) << place.out;
     EXPECT_EQ(passes[0][0], "car");
     std::set<std::string> passed;

@@ -22,13 +22,7 @@ using namespace std::chrono_literals;
 namespace {
 
 TrackPosition place_of_frame(int i) {
-    TrackPosition p(i);
-    p.has_fix = true;
-    p.abs = 126500.0 + 10.0 * i;
-    p.km = static_cast<int32_t>(p.abs / 1000.0);
-    p.m = p.abs - p.km * 1000.0;
-    p.dir = "240100";
-    p.way = "1";
+    TrackPosition p = place_of_frame_10m_apart(i);
     p.peregon = std::to_string(i / 10);
     return p;
 }

@@ -22,6 +22,32 @@ TrackPosition position_at(int frame, int km, double m) {
     return p;
 }
 
+TrackPosition place_of_frame_10m_apart(int i) {
+    TrackPosition p(i);
+    p.has_fix = true;
+    p.abs = 126500.0 + 10.0 * i;
+    p.km = static_cast<int32_t>(p.abs / 1000.0);
+    p.m = p.abs - p.km * 1000.0;
+    p.dir = "240100";
+    p.way = "1";
+    return p;
+}
+
+std::vector<std::vector<std::string>> simple_csv_rows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields(1);
+        for (const char c : line)
+            if (c == ',')
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
 std::string read_file_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

@@ -30,6 +30,11 @@ public:
 // A fix at km + m whose absolute coordinate is that place, `frame` seconds after a moment of
 // May 2024.
 TrackPosition position_at(int frame, int km, double m);
+// Frame i of a trip with a fix: 10 m apart from 126+500 (km 127 begins at frame 50), direction
+// "240100", track "1".
+TrackPosition place_of_frame_10m_apart(int i);
+// Lines of simple comma-separated text (no quoted commas) split into their fields.
+std::vector<std::vector<std::string>> simple_csv_rows(const std::string& text);
 
 // The whole file as bytes; empty when it cannot be read.
 std::string read_file_text(const std::string& path);

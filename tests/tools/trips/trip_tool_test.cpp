@@ -24,13 +24,7 @@ constexpr int height = 240;
 
 // Frame i of a trip: 10 m apart from 126+500, so km 127 begins at frame 50.
 TrackPosition place_of_frame(int i) {
-    TrackPosition p(i);
-    p.has_fix = true;
-    p.abs = 126500.0 + 10.0 * i;
-    p.km = static_cast<int32_t>(p.abs / 1000.0);
-    p.m = p.abs - p.km * 1000.0;
-    p.dir = "240100";
-    p.way = "1";
+    TrackPosition p = place_of_frame_10m_apart(i);
     p.peregon = u8"Сосновка - Берёзовая";
     return p;
 }
@@ -66,21 +60,6 @@ tool_result run_tool(const fs::path& root, const std::vector<std::string>& argum
         result.error_lines.push_back(line);
     fs::remove(errors);
     return result;
-}
-
-std::vector<std::vector<std::string>> csv_of(const std::string& text) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> fields(1);
-        for (const char c : line)
-            if (c == ',')
-                fields.emplace_back();
-            else
-                fields.back() += c;
-        rows.push_back(fields);
-    }
-    return rows;
 }
 
 // The decoded frames of a video as ffmpeg hashes them, in order.
@@ -125,7 +104,7 @@ fs::path trip_tool::mpeg4_trip;
 TEST_F(trip_tool, lists_trips_and_every_pass_at_a_place) {
     const tool_result list = run_tool(root, {"list"});
     ASSERT_EQ(list.status, 0) << list.error_lines.size();
-    const auto trips = csv_of(list.out);
+    const auto trips = simple_csv_rows(list.out);
     ASSERT_EQ(trips.size(), 3u) << list.out;
     EXPECT_EQ(trips[0], (std::vector<std::string>{"folder", "camera", "start", "end", "frames",
                                                   "first", "last", "offloaded", "verified"}));
@@ -149,7 +128,7 @@ TEST_F(trip_tool, lists_trips_and_every_pass_at_a_place) {
     // 126+740 is frame 24 of each trip: the first kilometre's file, place 24 in it.
     const tool_result place = run_tool(root, {"place", "126+740"});
     ASSERT_EQ(place.status, 0);
-    const auto rows = csv_of(place.out);
+    const auto rows = simple_csv_rows(place.out);
     ASSERT_EQ(rows.size(), 3u) << place.out;
     EXPECT_EQ(rows[0], (std::vector<std::string>{"folder", "camera", "file", "frame_in_file",
                                                  "frame", "abs", "km", "m", "time", "dir", "way"}));
@@ -167,7 +146,7 @@ TEST_F(trip_tool, lists_trips_and_every_pass_at_a_place) {
     }
     // The absolute form and a wider reach find the same frames.
     EXPECT_EQ(run_tool(root, {"place", "126742", "--within", "5"}).out, place.out);
-    EXPECT_EQ(csv_of(run_tool(root, {"place", "127+089"}).out).at(1).at(3), "9");
+    EXPECT_EQ(simple_csv_rows(run_tool(root, {"place", "127+089"}).out).at(1).at(3), "9");
 }
 
 TEST_F(trip_tool, frame_is_the_picture_ffmpeg_decodes_at_that_place) {
