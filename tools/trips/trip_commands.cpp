@@ -72,6 +72,21 @@ trip_index readable_index(const fs::path& folder) {
     return index;
 }
 
+// A CSV line of the output and the start of the trip it tells of.
+struct dated_row {
+    int64_t start;
+    std::string text;
+};
+
+// Newest trip first across the cars; a car's own order (newest first) stays for equal starts.
+void write_newest_first(std::ostream& out, std::vector<dated_row> rows, const std::string& header) {
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const dated_row& a, const dated_row& b) { return a.start > b.start; });
+    out << header << "\n";
+    for (const dated_row& row : rows)
+        out << row.text << "\n";
+}
+
 } // namespace
 
 trip_commands::trip_commands(fs::path root, double within, std::ostream& out, std::ostream& notes)
@@ -122,11 +137,7 @@ std::unique_ptr<trip_catalogue> trip_commands::synced_catalogue(const fs::path& 
 void trip_commands::list() {
     const std::vector<archive_part> parts = parts_of(root);
     const bool cars = office_archive(parts);
-    struct row {
-        int64_t start;
-        std::string text;
-    };
-    std::vector<row> rows;
+    std::vector<dated_row> rows;
     for (const archive_part& part : parts) {
         const std::unique_ptr<trip_catalogue> catalogue = synced_catalogue(part.folder);
         const std::map<std::string, offload_entry> offloaded = offload_log(part.folder).entries();
@@ -148,23 +159,16 @@ void trip_commands::list() {
             rows.push_back({trip.start_time, line.text()});
         }
     }
-    // Newest first across the cars; a car's own order (newest first) stays for equal starts.
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const row& a, const row& b) { return a.start > b.start; });
-    out << (cars ? "car," : "") << "folder,camera,start,end,frames,first,last,offloaded,verified\n";
-    for (const row& trip : rows)
-        out << trip.text << "\n";
+    write_newest_first(out, std::move(rows),
+                       std::string(cars ? "car," : "") +
+                           "folder,camera,start,end,frames,first,last,offloaded,verified");
 }
 
 void trip_commands::place(const std::string& place_text) {
     const track_place wanted = parsed_place(place_text);
     const std::vector<archive_part> parts = parts_of(root);
     const bool cars = office_archive(parts);
-    struct row {
-        int64_t start;
-        std::string text;
-    };
-    std::vector<row> rows;
+    std::vector<dated_row> rows;
     for (const archive_part& part : parts) {
         const std::unique_ptr<trip_catalogue> catalogue = synced_catalogue(part.folder);
         for (const pass_at_place& pass : catalogue->passes_at(wanted, within)) {
@@ -188,11 +192,9 @@ void trip_commands::place(const std::string& place_text) {
     if (rows.empty())
         throw trip_command_error("no trip passed within " + short_number(within) + " m of " +
                                  place_text);
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const row& a, const row& b) { return a.start > b.start; });
-    out << (cars ? "car," : "") << "folder,camera,file,frame_in_file,frame,abs,km,m,time,dir,way\n";
-    for (const row& pass : rows)
-        out << pass.text << "\n";
+    write_newest_first(out, std::move(rows),
+                       std::string(cars ? "car," : "") +
+                           "folder,camera,file,frame_in_file,frame,abs,km,m,time,dir,way");
 }
 
 void trip_commands::frame(const std::string& trip, const std::string& place_text,
