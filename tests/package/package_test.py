@@ -208,7 +208,7 @@ class package_test(unittest.TestCase):
         with tempfile.TemporaryDirectory() as archive:
             listed = run([tool, "--root", archive, "list"], env=environment, timeout=60)
             self.assertEqual((listed.returncode, listed.stdout, listed.stderr),
-                             (0, "folder,camera,start,end,frames,first,last\n", ""))
+                             (0, "folder,camera,start,end,frames,first,last,offloaded,verified\n", ""))
             self.assertTrue(os.path.exists(os.path.join(archive, "catalogue.sqlite")))
         help_text = run([tool, "--help"], env=environment, timeout=60)
         self.assertEqual(help_text.returncode, 0)
