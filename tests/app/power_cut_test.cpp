@@ -1,6 +1,6 @@
 // A power cut at the block level: the recorder writes two cameras onto an ext4 image mounted
-// through a loop device, and the image file is copied in one short step while it records. The
-// copy is what a cut leaves on the disk (what the page cache held is gone): it is checked with
+// through a loop device; it is stopped (SIGSTOP) and the image file is copied in one short step.
+// The copy is what a cut leaves on the disk (what the page cache held is gone): it is checked with
 // e2fsck -fy and mounted, then the recorder starts on it and repairs the trips, and a second
 // start changes nothing. KESTREL_POWER_CUT_SIZE (default 640x480) sets the cameras' picture
 // size for a measurement at another one.
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -123,6 +124,29 @@ std::time_t time_of(const std::string& text) {
     return std::mktime(&parts);
 }
 
+// Stops every thread of the process and waits until each one is stopped. A copy taken while the
+// recorder still writes would mix blocks from before and after its syncs, an order no disk ever
+// shows; stopped, only writes made since each file's last sync can still reach the image, and any
+// mix of those is what a cut may leave.
+bool stopped_whole(test_support::child_process& process) {
+    process.signal(SIGSTOP);
+    const fs::path tasks = "/proc/" + std::to_string(process.pid()) + "/task";
+    return test_support::pump_events_until(
+        [&] {
+            std::error_code gone;
+            for (const auto& task : fs::directory_iterator(tasks, gone)) {
+                const std::string stat =
+                    test_support::read_file_bytes((task.path() / "stat").string());
+                const size_t state_at = stat.rfind(") ");
+                if (state_at == std::string::npos || stat.size() < state_at + 3 ||
+                    (stat[state_at + 2] != 'T' && stat[state_at + 2] != 't'))
+                    return false;
+            }
+            return !gone;
+        },
+        10s);
+}
+
 std::map<std::string, long> decodable_frames(const fs::path& trip) {
     std::map<std::string, long> frames;
     for (const std::string& video : test_support::files_with_extension(trip.string(), ".avi"))
@@ -224,6 +248,7 @@ TEST_F(power_cut, costs_at_most_three_seconds_and_the_next_start_repairs_the_tri
 
     // The cut: the disk as it is at this moment, in one short step.
     const auto cut_at = std::chrono::system_clock::now();
+    ASSERT_TRUE(stopped_whole(recorder)) << "the recorder did not stop";
     const auto copy_started = std::chrono::steady_clock::now();
     ASSERT_TRUE(succeeded("cp --reflink=auto --sparse=always " + shell_quoted(image.string()) +
                           " " + shell_quoted(copy.string())));

@@ -51,10 +51,11 @@ void pump_pending_events();
 void destroy_window(wxWindow* window);
 
 // How long the GUI thread may leave a timer tick or a click unanswered. A sanitizer build runs
-// every thread several times slower on the same cores, so it gets more; a GUI thread waiting for
-// a camera or a disk would still miss either by seconds.
+// every thread several times slower on the same cores, and runs beside other sanitized tests on
+// them, so it gets more; a GUI thread waiting for a camera or a disk would still miss either by
+// seconds.
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-inline constexpr std::chrono::milliseconds gui_answer_bound{600};
+inline constexpr std::chrono::milliseconds gui_answer_bound{1000};
 #else
 inline constexpr std::chrono::milliseconds gui_answer_bound{200};
 #endif
