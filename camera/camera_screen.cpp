@@ -11,7 +11,6 @@
 #include <wx/app.h>
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
-#include <wx/image.h>
 #include <wx/log.h>
 #include <wx/time.h>
 #include <wx/toplevel.h>
@@ -140,13 +139,10 @@ void camera_screen::on_paint(wxPaintEvent&) {
         dc.Clear();
         return;
     }
-    // A graphics context makes its drawable surface from the picture in one conversion; a
-    // bitmap would take two on GTK (a pixbuf, then the surface) and a fresh buffer for each.
     const std::unique_ptr<wxGraphicsContext> context(wxGraphicsContext::Create(dc));
     if (!context)
         return;
-    const wxImage picture(painted.cols, painted.rows, painted.data, true);
-    context->DrawBitmap(context->CreateBitmapFromImage(picture), 0, 0, painted.cols, painted.rows);
+    painted.draw(*context);
     if (show_subs)
         draw_subtitle(*context, size);
 }
@@ -155,10 +151,11 @@ bool camera_screen::convert_latest(const wxSize& size) {
     const std::optional<camera_feed::shown_frame> latest = feed.latest_picture();
     if (!latest)
         return false;
-    if (latest->serial == painted_serial && painted.cols == size.x && painted.rows == size.y)
+    const cv::Size shown(size.x, size.y);
+    if (latest->serial == painted_serial && painted.size() == media::even_size(shown))
         return true;
     // Only the pixels shown are converted, straight from the decoder's YUV.
-    latest->picture.to_rgb_scaled(cv::Size(size.x, size.y), painted, paint_scratch);
+    painted.show(latest->picture, shown);
     painted_position = latest->position;
     painted_serial = latest->serial;
     ++pictures_converted;

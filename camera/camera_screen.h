@@ -7,6 +7,7 @@
 
 #include "camera/camera_feed.h"
 #include "camera/camera_progress.h"
+#include "camera/live_picture.h"
 #include "camera/subtitle_burner.h"
 #include "position/track_position.h"
 
@@ -89,9 +90,8 @@ private:
     wxFont subs_font;
     int subs_position = 0;
     // The picture shown, at the pane's size, with its position: an uncovered pane repaints it
-    // without converting again. GUI thread only; kept so that painting allocates no pixels.
-    cv::Mat painted;
-    cv::Mat paint_scratch;
+    // without converting again. GUI thread only.
+    live_picture painted;
     TrackPosition painted_position;
     uint64_t painted_serial = 0;
     int32_t pictures_converted = 0;

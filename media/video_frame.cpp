@@ -119,6 +119,10 @@ void pack_i420(const video_frame& frame, cv::Size size, cv::Mat& packed) {
 
 } // namespace
 
+cv::Size even_size(cv::Size size) {
+    return {std::max(2, size.width & ~1), std::max(2, size.height & ~1)};
+}
+
 cv::Size plane_size(int index, int width, int height) {
     return index == 0 ? cv::Size(width, height) : cv::Size((width + 1) / 2, (height + 1) / 2);
 }
@@ -185,14 +189,13 @@ void video_frame::to_bgr(cv::Mat& bgr) const {
 
 void video_frame::to_rgb_scaled(cv::Size size, cv::Mat& rgb) const {
     cv::Mat packed;
-    to_rgb_scaled(size, rgb, packed);
+    pack_i420(*this, even_size(size), packed);
+    cv::cvtColor(packed, rgb, cv::COLOR_YUV2RGB_I420);
 }
 
-void video_frame::to_rgb_scaled(cv::Size size, cv::Mat& rgb, cv::Mat& packed) const {
-    // OpenCV's 4:2:0 conversion wants even sides; an odd pane side loses one column or row.
-    const cv::Size even(std::max(2, size.width & ~1), std::max(2, size.height & ~1));
-    pack_i420(*this, even, packed);
-    cv::cvtColor(packed, rgb, cv::COLOR_YUV2RGB_I420);
+void video_frame::to_bgrx_scaled(cv::Size size, cv::Mat& bgrx, cv::Mat& packed) const {
+    pack_i420(*this, even_size(size), packed);
+    cv::cvtColor(packed, bgrx, cv::COLOR_YUV2BGRA_I420);
 }
 
 frame_handle video_frame::copy_in_range(bool full) const {

@@ -41,15 +41,21 @@ public:
     // The picture at `size` as 8-bit RGB, scaled plane by plane before the colour conversion
     // so that only the pixels shown are converted.
     void to_rgb_scaled(cv::Size size, cv::Mat& rgb) const;
-    // The same with the caller's scratch: kept between pictures of one size, neither it nor
-    // `rgb` is allocated again (the live view, once per picture).
-    void to_rgb_scaled(cv::Size size, cv::Mat& rgb, cv::Mat& packed) const;
+    // The picture at even_size(size) as 32-bit pixels B, G, R, 255: on a little-endian machine
+    // the native 0xAARRGGBB word of the toolkits' drawing surfaces. A `bgrx` of that size and
+    // type (a view over a surface's memory, say) is written in place; it and the caller's
+    // scratch `packed` are kept between pictures, so the live view allocates nothing per picture.
+    void to_bgrx_scaled(cv::Size size, cv::Mat& bgrx, cv::Mat& packed) const;
     // A private, writable copy in full or video range.
     frame_handle copy_in_range(bool full) const;
 
 private:
     std::shared_ptr<const AVFrame> picture;
 };
+
+// The size a scaled conversion gives for `size`: 4:2:0 conversions want even sides, so an odd
+// side loses one column or row.
+cv::Size even_size(cv::Size size);
 
 // Width and height of plane `index` of a 4:2:0 picture of that size.
 cv::Size plane_size(int index, int width, int height);

@@ -7,7 +7,7 @@ packages=(
   libwxgtk3.2-dev libwxgtk-media3.2-dev libopencv-dev
   libboost-system-dev libboost-dev libgtest-dev googletest
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libexpat1-dev libjpeg62-turbo-dev
-  libsqlite3-dev libssl-dev fuse python3-fusepy
+  libsqlite3-dev libssl-dev libcairo2-dev fuse python3-fusepy
   xvfb xauth openbox imagemagick x11-apps xdotool fonts-dejavu-core locales ffmpeg
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-tools

@@ -744,8 +744,9 @@ TEST_F(camera_pipeline, a_copied_stream_with_b_frames_lists_every_picture_where_
     for (std::size_t i = 0; i < index.size(); ++i) {
         EXPECT_EQ(index[i].frame_in_file, static_cast<long>(i));
         // Positions are asked picture by picture as they are shown, so they grow with it.
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GT(index[i].abscoord, index[i - 1].abscoord) << "record " << i;
+        }
     }
     ASSERT_GE(index.size(), 20u);
     // The trip tool's picture of a record is the one ffmpeg shows at that place in the file.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 namespace {
 
@@ -113,6 +114,23 @@ TEST(video_frame, scaled_view_shows_the_picture_at_the_asked_size) {
     EXPECT_LE(largest_difference(shown(cv::Rect(45, 5, 30, 50)),
                                  cv::Mat(50, 30, CV_8UC3, cv::Scalar(200, 40, 90))),
               6.0);
+}
+
+TEST(video_frame, surface_pixels_are_written_in_place_in_the_surfaces_byte_order) {
+    cv::Mat rgb(240, 320, CV_8UC3, cv::Scalar(200, 40, 90));
+    const media::video_frame frame = media::video_frame::from_rgb(rgb);
+    // A surface whose rows are longer than its pixels, as a drawing surface's stride may be.
+    std::vector<unsigned char> surface(60 * 96 * 4);
+    cv::Mat bgrx(60, 80, CV_8UC4, surface.data(), 96 * 4);
+    cv::Mat packed;
+    frame.to_bgrx_scaled(cv::Size(81, 61), bgrx, packed);
+    ASSERT_EQ(bgrx.data, surface.data()) << "the surface's own memory, not a new buffer";
+    cv::Mat channels[4];
+    cv::split(bgrx, channels);
+    EXPECT_LE(largest_difference(channels[2], cv::Mat(60, 80, CV_8UC1, cv::Scalar(200))), 6.0);
+    EXPECT_LE(largest_difference(channels[1], cv::Mat(60, 80, CV_8UC1, cv::Scalar(40))), 6.0);
+    EXPECT_LE(largest_difference(channels[0], cv::Mat(60, 80, CV_8UC1, cv::Scalar(90))), 6.0);
+    EXPECT_EQ(cv::countNonZero(channels[3] != 255), 0);
 }
 
 TEST(frame_normaliser, passes_4_2_0_through_and_drops_an_odd_column_and_row_without_a_copy) {
