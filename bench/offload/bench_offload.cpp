@@ -6,13 +6,13 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/test_media.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -25,19 +25,6 @@ constexpr size_t video_bytes = 250u << 20;
 
 std::string shell_arg(const std::string& text) {
     return test_support::shell_quoted(text);
-}
-
-void write_noise(const fs::path& file, size_t bytes, unsigned seed) {
-    std::mt19937_64 noise(seed);
-    std::vector<uint64_t> block(1 << 17);
-    std::ofstream out(file, std::ios::binary);
-    for (size_t written = 0; written < bytes;) {
-        for (uint64_t& word : block)
-            word = noise();
-        const size_t count = std::min(bytes - written, block.size() * sizeof(uint64_t));
-        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
-        written += count;
-    }
 }
 
 void forget_cached_pages() {
@@ -73,21 +60,22 @@ int main() {
         std::snprintf(name, sizeof name, "2026.05.01 12.%02d.00[Котел]", i);
         const fs::path trip = source / name;
         fs::create_directories(trip);
-        write_noise(trip / "126_км.avi", video_bytes, static_cast<unsigned>(i + 1));
+        test_support::write_noise(trip / "126_км.avi", video_bytes, static_cast<unsigned>(i + 1));
         std::ofstream(trip / "data.idx") << "<?xml version=\"1.0\"?>\n<section/>\n";
         total += video_bytes;
     }
     std::printf("trips: %d, %.1f MB\n", trips, static_cast<double>(total) / 1e6);
 
-    const double offload = seconds_of(
-        "HOME=" + shell_arg(home.string()) + " " + shell_arg(test_support::tool_path("trips/kestrel-trips")) +
-        " --root " + shell_arg(source.string()) + " offload " + shell_arg(ours.string()) + " >/dev/null");
+    const double offload = seconds_of("HOME=" + shell_arg(home.string()) + " " +
+                                      shell_arg(test_support::tool_path("trips/kestrel-trips")) +
+                                      " --root " + shell_arg(source.string()) + " offload " +
+                                      shell_arg(ours.string()) + " >/dev/null");
     const std::string files = shell_arg(source.string()) + "/*/*";
-    const double standard =
-        seconds_of("cp -r " + shell_arg(source.string()) + "/. " + shell_arg(tools.string()) + " && sync && sha256sum " +
-                   files + " >/dev/null && for f in " + shell_arg(tools.string()) +
-                   "/*/*; do dd if=\"$f\" iflag=direct bs=1M "
-                   "status=none | sha256sum >/dev/null; done");
+    const double standard = seconds_of(
+        "cp -r " + shell_arg(source.string()) + "/. " + shell_arg(tools.string()) +
+        " && sync && sha256sum " + files + " >/dev/null && for f in " + shell_arg(tools.string()) +
+        "/*/*; do dd if=\"$f\" iflag=direct bs=1M "
+        "status=none | sha256sum >/dev/null; done");
     std::printf("kestrel-trips offload: %.2f s, %.1f MB/s\n", offload,
                 static_cast<double>(total) / 1e6 / offload);
     std::printf("cp -r + sync + sha256sum + dd iflag=direct | sha256sum: %.2f s, %.1f MB/s\n",

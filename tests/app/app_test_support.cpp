@@ -240,26 +240,16 @@ bool save_screenshot(const std::string& file) {
     return fs::exists(file) && fs::file_size(file) > 0;
 }
 
-small_disk::small_disk(const std::string& folder, int size_mib) : path(folder) {
-    fs::create_directories(path);
-    const std::string command = "mount -t tmpfs -o size=" + std::to_string(size_mib) +
-                                "m kestrel-test " + test_support::shell_quoted(path) +
-                                " 2>/dev/null";
-    mounted = std::system(command.c_str()) == 0;
-}
-
-small_disk::~small_disk() {
-    if (mounted)
-        std::system(("umount -l " + test_support::shell_quoted(path)).c_str());
-}
+small_disk::small_disk(const std::string& folder, int size_mib)
+    : disk(folder, "size=" + std::to_string(size_mib) + "m") {}
 
 std::uintmax_t small_disk::free_bytes() const {
-    return platform::available_bytes(wxString::FromUTF8(path)).value_or(0);
+    return platform::available_bytes(wxString::FromUTF8(disk.path())).value_or(0);
 }
 
 bool small_disk::fill_until(std::uintmax_t left) {
     const std::uintmax_t take = free_bytes() > left ? free_bytes() - left : 0;
-    const std::string file = path + "/filler" + std::to_string(fillers++);
+    const std::string file = disk.path() + "/filler" + std::to_string(fillers++);
     const int descriptor = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
     const bool taken =
         descriptor >= 0 && posix_fallocate(descriptor, 0, static_cast<off_t>(take)) == 0;
@@ -270,7 +260,7 @@ bool small_disk::fill_until(std::uintmax_t left) {
 
 void small_disk::empty_fillers() {
     for (int i = 0; i < fillers; ++i)
-        fs::remove(path + "/filler" + std::to_string(i));
+        fs::remove(disk.path() + "/filler" + std::to_string(i));
 }
 
 } // namespace app_test

@@ -5,6 +5,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/test_media.h"
+#include "tests/support/tmpfs_mount.h"
 
 #include <cstdint>
 #include <memory>
@@ -103,16 +104,13 @@ std::string artifacts_folder();
 // Saves the whole X screen as a PNG; true when the file was written.
 bool save_screenshot(const std::string& file);
 
-// A tmpfs of that many MiB at a folder of its own, unmounted when the object goes (root only:
+// A tmpfs of that many MiB at a folder of its own that another program can fill (root only:
 // ready() tells whether it could be mounted).
 class small_disk {
 public:
     small_disk(const std::string& folder, int size_mib);
-    ~small_disk();
-    small_disk(const small_disk&) = delete;
-    small_disk& operator=(const small_disk&) = delete;
 
-    bool ready() const { return mounted; }
+    bool ready() const { return disk.ready(); }
     std::uintmax_t free_bytes() const;
     // Takes space with a file of its own until only `left` bytes are free (another program
     // filling the disk); a second call takes more.
@@ -121,8 +119,7 @@ public:
     void empty_fillers();
 
 private:
-    std::string path;
-    bool mounted = false;
+    test_support::tmpfs_mount disk;
     int fillers = 0;
 };
 

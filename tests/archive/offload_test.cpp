@@ -7,6 +7,8 @@
 #include "recording/video_file_writer_png.h"
 #include "tests/recording/recording_test_support.h"
 #include "tests/support/child_process.h"
+#include "tests/support/test_media.h"
+#include "tests/support/tmpfs_mount.h"
 #include "trip_format/trip_write_mark.h"
 
 #include <chrono>
@@ -23,6 +25,7 @@
 #include <thread>
 
 namespace fs = std::filesystem;
+using test_support::write_noise;
 
 namespace {
 
@@ -36,20 +39,6 @@ fs::path record_trip(const fs::path& root, const char* camera, int frames) {
         writer.write(camera_like_frame(64, 48, i), place_of_frame_10m_apart(i));
     writer.close();
     return fs::path(writer.trip_folder().utf8_string());
-}
-
-// Bytes that do not compress or repeat, so a damaged or short copy cannot match by chance.
-void write_noise(const fs::path& file, size_t bytes, unsigned seed) {
-    std::mt19937_64 noise(seed);
-    std::vector<uint64_t> block(1 << 16);
-    std::ofstream out(file, std::ios::binary);
-    for (size_t written = 0; written < bytes;) {
-        for (uint64_t& word : block)
-            word = noise();
-        const size_t count = std::min(bytes - written, block.size() * sizeof(uint64_t));
-        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
-        written += count;
-    }
 }
 
 struct tool_result {
@@ -119,6 +108,8 @@ protected:
 
     std::vector<std::string> leftovers() const {
         std::vector<std::string> hidden;
+        if (!fs::exists(destination / car_name))
+            return hidden;
         for (const std::string& name :
              test_support::scratch_folder::entries((destination / car_name).string()))
             if (name[0] == '.')
@@ -128,24 +119,6 @@ protected:
 
     scratch_folder scratch;
     fs::path root, destination, home;
-};
-
-// A tmpfs of that many MiB at a folder of its own, unmounted when the object goes.
-class small_disk {
-public:
-    small_disk(const fs::path& folder, const std::string& options) : folder(folder) {
-        mounted = std::system(("mount -t tmpfs -o " + options + " kestrel-test " +
-                               shell_quote(folder.string()) + " 2>/dev/null")
-                                  .c_str()) == 0;
-    }
-    ~small_disk() {
-        if (mounted)
-            std::system(("umount " + shell_quote(folder.string())).c_str());
-    }
-    bool mounted = false;
-
-private:
-    fs::path folder;
 };
 
 } // namespace
@@ -245,37 +218,29 @@ TEST_F(offload, verify_finds_a_changed_byte_and_the_next_offload_replaces_the_co
     EXPECT_TRUE(sha256sum_passes(copy_of(trip)));
 }
 
-TEST_F(offload, a_missing_read_only_or_full_destination_ends_with_one_line_and_counts_nothing) {
+TEST_F(offload,
+       a_missing_read_only_or_full_destination_ends_with_one_line_keeps_and_counts_nothing) {
     const fs::path trip = record_trip(root, "Котел", 2);
     write_noise(trip / "big.avi", 3 << 20, 1);
-
-    const tool_result missing = run_tool({"offload", (destination / "nowhere").string()});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.error_lines.size(), 1u);
-
-    small_disk read_only(destination, "ro,size=8m");
-    if (!read_only.mounted)
-        GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
-    const tool_result refused = run_tool({"offload", destination.string()});
-    EXPECT_EQ(refused.status, 1);
-    ASSERT_EQ(refused.error_lines.size(), 1u) << refused.out;
-    EXPECT_NE(refused.error_lines[0].find("read-only"), std::string::npos);
-    EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
-}
-
-TEST_F(offload, a_full_destination_keeps_no_part_of_a_trip_and_counts_nothing) {
-    const fs::path trip = record_trip(root, "Котел", 2);
-    write_noise(trip / "big.avi", 3 << 20, 2);
-    small_disk full(destination, "size=2m");
-    if (!full.mounted)
-        GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
-    const tool_result result = run_tool({"offload", destination.string()});
-    EXPECT_EQ(result.status, 1);
-    ASSERT_EQ(result.error_lines.size(), 1u) << result.out;
-    EXPECT_NE(result.error_lines[0].find("is full"), std::string::npos);
-    EXPECT_FALSE(fs::exists(copy_of(trip)));
-    EXPECT_TRUE(leftovers().empty());
-    EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
+    const auto expect_refused = [&](const std::string& to, const std::string& reason) {
+        const tool_result refused = run_tool({"offload", to});
+        EXPECT_EQ(refused.status, 1) << to;
+        ASSERT_EQ(refused.error_lines.size(), 1u) << refused.out;
+        EXPECT_NE(refused.error_lines[0].find(reason), std::string::npos) << refused.error_lines[0];
+        EXPECT_FALSE(fs::exists(copy_of(trip)));
+        EXPECT_TRUE(leftovers().empty()) << "no part of a trip is left behind";
+        EXPECT_EQ(offloaded_column().at(trip.filename().string()), "");
+    };
+    expect_refused((destination / "nowhere").string(), "nowhere");
+    {
+        const test_support::tmpfs_mount read_only(destination.string(), "ro,size=8m");
+        if (!read_only.ready())
+            GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
+        expect_refused(destination.string(), "read-only");
+    }
+    const test_support::tmpfs_mount full(destination.string(), "size=2m");
+    ASSERT_TRUE(full.ready());
+    expect_refused(destination.string(), "is full");
 }
 
 TEST_F(offload, killed_mid_copy_leaves_no_trip_under_its_name_and_the_next_run_finishes_it) {

@@ -7,6 +7,7 @@
 #include "media/avi_repair.h"
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/tmpfs_mount.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -92,32 +93,13 @@ TEST(AviRepair, AFileCutPastOneGibibyteIsFinishedWithEveryWholeFrame) {
     EXPECT_EQ(fs::file_size(video), size);
 }
 
-// A small disk of its own (tmpfs), unmounted at the end.
-class small_disk {
-public:
-    explicit small_disk(const std::string& size) {
-        mounted = test_support::run_command("mount -t tmpfs -o size=" + size + " kestrel-test " +
-                                            test_support::shell_quoted(folder.path()) +
-                                            " 2>&1 && echo mounted") == "mounted\n";
-    }
-    ~small_disk() {
-        if (mounted)
-            test_support::run_command("umount " + test_support::shell_quoted(folder.path()));
-    }
-    bool ready() const { return mounted; }
-    fs::path path() const { return folder.path(); }
-
-private:
-    test_support::scratch_folder folder{"kestrel-small-disk"};
-    bool mounted = false;
-};
-
 TEST(AviRepair, WithoutRoomForTheCopyTheFileStaysAsItWasAndReadable) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small disk needs root; this machine does not allow it";
-    const small_disk disk("24m");
+    const test_support::scratch_folder folder("kestrel-small-disk");
+    const test_support::tmpfs_mount disk(folder.path(), "size=24m");
     ASSERT_TRUE(disk.ready());
-    const fs::path video = disk.path() / "cut.avi";
+    const fs::path video = fs::path(disk.path()) / "cut.avi";
     const int written = write_cut_file(video, uint64_t(14) << 20);
     const auto size = fs::file_size(video);
 

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <random>
+#include <vector>
 
 namespace test_support {
 
@@ -35,6 +38,19 @@ std::vector<std::string> files_with_extension(const std::string& folder,
             found.push_back(entry.path().string());
     std::sort(found.begin(), found.end());
     return found;
+}
+
+void write_noise(const std::string& file, std::size_t bytes, unsigned seed) {
+    std::mt19937_64 noise(seed);
+    std::vector<uint64_t> block(1 << 17);
+    std::ofstream out(file, std::ios::binary);
+    for (std::size_t written = 0; written < bytes;) {
+        for (uint64_t& word : block)
+            word = noise();
+        const std::size_t count = std::min(bytes - written, block.size() * sizeof(uint64_t));
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
+        written += count;
+    }
 }
 
 } // namespace test_support
