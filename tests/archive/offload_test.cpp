@@ -41,11 +41,7 @@ fs::path record_trip(const fs::path& root, const char* camera, int frames) {
     return fs::path(writer.trip_folder().utf8_string());
 }
 
-struct tool_result {
-    int status = 0;
-    std::string out;
-    std::vector<std::string> error_lines;
-};
+using tool_result = trip_tool_result;
 
 class offload : public testing::Test {
 protected:
@@ -67,18 +63,8 @@ protected:
     // kestrel-trips over another root, with more environment ("NAME=value ...").
     tool_result run_tool_on(const fs::path& over, const std::vector<std::string>& arguments,
                             const std::string& environment = "") const {
-        const fs::path errors = fs::path(scratch.path()) / "stderr";
-        std::string command = "HOME=" + shell_quote(home.string()) + " " + environment + " " +
-                              shell_quote(test_support::tool_path("trips/kestrel-trips")) +
-                              " --root " + shell_quote(over.string());
-        for (const std::string& argument : arguments)
-            command += " " + shell_quote(argument);
-        tool_result result;
-        result.out = run_command(command + " 2>" + shell_quote(errors.string()), &result.status);
-        std::istringstream lines(read_file_text(errors.string()));
-        for (std::string line; std::getline(lines, line);)
-            result.error_lines.push_back(line);
-        return result;
+        return run_trip_tool(over.string(), arguments,
+                             "HOME=" + shell_quote(home.string()) + " " + environment);
     }
 
     fs::path copy_of(const fs::path& trip) const {

@@ -168,24 +168,12 @@ struct listed_trip {
 };
 
 listed_trip list_with_the_tool(const fs::path& root) {
-    const std::string out =
-        run_command(shell_quote(test_support::tool_path("trips/kestrel-trips")) + " --root " +
-                    shell_quote(root.string()) + " list 2>&1");
-    std::istringstream lines(out);
-    std::string line;
-    std::getline(lines, line); // header
+    const auto rows = simple_csv_rows(run_trip_tool(root.string(), {"list"}).out);
     listed_trip trip;
-    if (std::getline(lines, line)) {
-        std::vector<std::string> fields(1);
-        for (const char c : line)
-            if (c == ',')
-                fields.emplace_back();
-            else
-                fields.back() += c;
-        if (fields.size() >= 5) {
-            trip.folder = fields[0];
-            trip.frames = std::atol(fields[4].c_str());
-        }
+    // The first row is the header.
+    if (rows.size() >= 2 && rows[1].size() >= 5) {
+        trip.folder = rows[1][0];
+        trip.frames = std::atol(rows[1][4].c_str());
     }
     return trip;
 }

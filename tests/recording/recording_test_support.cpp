@@ -1,5 +1,7 @@
 #include "recording_test_support.h"
 
+#include "tests/support/child_process.h"
+
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -84,6 +86,23 @@ std::string run_command(const std::string& command, int* status) {
     if (status != nullptr)
         *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
     return output;
+}
+
+trip_tool_result run_trip_tool(const std::string& root, const std::vector<std::string>& arguments,
+                               const std::string& environment) {
+    const std::string errors = root + ".stderr";
+    std::string command = environment + " " +
+                          shell_quote(test_support::tool_path("trips/kestrel-trips")) + " --root " +
+                          shell_quote(root);
+    for (const std::string& argument : arguments)
+        command += " " + shell_quote(argument);
+    trip_tool_result result;
+    result.out = run_command(command + " 2>" + shell_quote(errors), &result.status);
+    std::istringstream lines(read_file_text(errors));
+    for (std::string line; std::getline(lines, line);)
+        result.error_lines.push_back(line);
+    std::filesystem::remove(errors);
+    return result;
 }
 
 const std::string& index_frame::operator[](const std::string& name) const {

@@ -46,6 +46,18 @@ std::string only_trip_folder(const std::string& write_path);
 std::string run_command(const std::string& command, int* status = nullptr);
 std::string shell_quote(const std::string& text);
 
+// What a run of kestrel-trips printed: standard output whole, standard error line by line.
+struct trip_tool_result {
+    int status = 0;
+    std::string out;
+    std::vector<std::string> error_lines;
+};
+
+// Runs kestrel-trips over `root` with the arguments (each quoted for the shell), after the
+// environment settings "NAME=value ..." if any.
+trip_tool_result run_trip_tool(const std::string& root, const std::vector<std::string>& arguments,
+                               const std::string& environment = "");
+
 // One "frame" element as python3's own XML parser read it: attribute names and values in the
 // order the file gives them.
 struct index_frame {

@@ -38,28 +38,12 @@ fs::path record_trip(video_file_writer_basic& writer, const fs::path& root) {
     return fs::path(writer.trip_folder().utf8_string());
 }
 
-struct tool_result {
-    int status = 0;
-    std::string out;
-    std::vector<std::string> error_lines;
-};
+using tool_result = trip_tool_result;
 
-// Runs kestrel-trips over `root` with the arguments (each quoted for the shell).
+// Runs kestrel-trips over `root` with the arguments.
 tool_result run_tool(const fs::path& root, const std::vector<std::string>& arguments,
                      const std::string& environment = "") {
-    const fs::path errors = root.parent_path() / (root.filename().string() + ".stderr");
-    std::string command = environment + " " +
-                          shell_quote(test_support::tool_path("trips/kestrel-trips")) + " --root " +
-                          shell_quote(root.string());
-    for (const std::string& argument : arguments)
-        command += " " + shell_quote(argument);
-    tool_result result;
-    result.out = run_command(command + " 2>" + shell_quote(errors.string()), &result.status);
-    std::istringstream lines(read_file_text(errors.string()));
-    for (std::string line; std::getline(lines, line);)
-        result.error_lines.push_back(line);
-    fs::remove(errors);
-    return result;
+    return run_trip_tool(root.string(), arguments, environment);
 }
 
 // The decoded frames of a video as ffmpeg hashes them, in order.
