@@ -18,6 +18,7 @@
 #include "settings/car_settings.h"
 #include "settings/config_dialog.h"
 #include "settings/settings_store.h"
+#include "trip_format/trip_files.h"
 
 #include <algorithm>
 #include <ctime>
@@ -44,6 +45,8 @@ namespace {
 constexpr int journal_pane_height = 200;
 const wxSize floating_pane_size(640, 480);
 const wxSize trip_browser_min_size(480, 360);
+// The trip pane's name and caption.
+const char trip_pane_name[] = "Поездки";
 constexpr int camera_pane_gap = 20;
 constexpr int status_refresh_ms = 1000;
 constexpr int status_sensor_width = 200;
@@ -206,7 +209,7 @@ void kestrel_frame::on_view(wxCommandEvent&) {
 }
 
 void kestrel_frame::show_trip_browser() {
-    const wxString name = utf8("Поездки");
+    const wxString name = utf8(trip_pane_name);
     if (wxAuiPaneInfo& open_pane = aui_manager.GetPane(name); open_pane.IsOk()) {
         open_pane.Show();
         aui_manager.Update();
@@ -447,14 +450,15 @@ void kestrel_frame::start_retention() {
 }
 
 void kestrel_frame::journal_retention() {
-    std::set<std::string> open_trips;
-    for (camera_screen* const screen : camera_screens()) {
-        const std::filesystem::path folder =
-            platform::native_path(screen->trip_folder()).lexically_normal();
-        open_trips.insert(
-            (folder.has_filename() ? folder : folder.parent_path()).filename().string());
+    std::set<std::string> trips_in_use;
+    for (camera_screen* const screen : camera_screens())
+        trips_in_use.insert(trip_folder_name_of(platform::native_path(screen->trip_folder())));
+    if (const auto* const browser =
+            dynamic_cast<const trip_browser*>(aui_manager.GetPane(utf8(trip_pane_name)).window)) {
+        const std::set<std::string> shown = browser->trips_shown();
+        trips_in_use.insert(shown.begin(), shown.end());
     }
-    retention->set_open_trips(std::move(open_trips));
+    retention->set_open_trips(std::move(trips_in_use));
     const retention_result news = retention->take_news();
     for (const deleted_trip& trip : news.deleted)
         log_info(wxString::Format(utf8("Удалена поездка, у которой есть проверенная копия: %s "

@@ -26,7 +26,8 @@ public:
     retention_keeper(const retention_keeper&) = delete;
     retention_keeper& operator=(const retention_keeper&) = delete;
 
-    // The names of the trip folders cameras write now: never deleted, whatever their mark says.
+    // The names of the trip folders in use (cameras write them, the trip pane shows them):
+    // never deleted, whatever their mark says.
     void set_open_trips(std::set<std::string> names);
     // What was deleted, and what failed, since the last call, oldest first. A failure that
     // repeats pass after pass is told once.

@@ -673,6 +673,16 @@ const trip_index& trip_browser::index() const {
     return lead->trip() ? lead->trip()->index : no_index();
 }
 
+std::set<std::string> trip_browser::trips_shown() const {
+    std::set<std::string> shown;
+    if (open_row && *open_row < listed.size())
+        shown.insert(trip_folder_name_of(listed[*open_row].folder));
+    for (const trip_picture_panel* const panel : {lead, paired, earlier})
+        if (panel != nullptr && panel->trip())
+            shown.insert(trip_folder_name_of(panel->trip()->folder));
+    return shown;
+}
+
 std::optional<size_t> trip_browser::current_record() const {
     return lead->current_record();
 }

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 #include <wx/config.h>
 #include <wx/fswatcher.h>
@@ -65,6 +66,10 @@ public:
     std::filesystem::path take_snapshot();
     // Shows the nearest frame of the pass at that row of the "then and now" list.
     void choose_earlier_pass(size_t row);
+
+    // The folder names of the trips the pane shows: the one opened, its pair and an earlier
+    // pass. Whoever deletes trips to free the disk leaves them alone while they are shown.
+    std::set<std::string> trips_shown() const;
 
     const std::vector<trip_summary>& trips() const { return listed; }
     const trip_index& index() const;

@@ -47,3 +47,8 @@ bool parse_trip_folder_name(const std::string& name, std::string& camera, std::s
               name.substr(17, 2);
     return true;
 }
+
+std::string trip_folder_name_of(const std::filesystem::path& folder) {
+    const std::filesystem::path normal = folder.lexically_normal();
+    return (normal.has_filename() ? normal : normal.parent_path()).filename().string();
+}

@@ -2,6 +2,7 @@
 // The names inside the recordings folder that the recorder writes and every reader looks for:
 // one folder per trip, named after its start and camera, and the fixed files in it.
 
+#include <filesystem>
 #include <string>
 #include <wx/datetime.h>
 #include <wx/string.h>
@@ -22,3 +23,5 @@ wxString trip_folder_name(const wxDateTime& opened, const wxString& camera_name)
 // The camera and start ("2024.05.01 12:30:05") of such a name, also with the " (2)" that a
 // name already taken gets; false for any other name.
 bool parse_trip_folder_name(const std::string& name, std::string& camera, std::string& started);
+// The name of the trip folder at `folder`, whether or not the path ends with a separator.
+std::string trip_folder_name_of(const std::filesystem::path& folder);

@@ -1,13 +1,15 @@
 // Retention on the car's disk while a camera records: on a small disk (a tmpfs mounted for the
 // test) holding offloaded and not-offloaded trips, free space that falls below
 // retention_free_mb makes the recorder delete the oldest offloaded trips, one blue row each,
-// never a trip without a verified copy, and recording never stops while offloaded trips are
-// left; the trip being recorded keeps an index that matches its video (ffprobe).
+// never a trip without a verified copy nor one the trip pane shows, and recording never stops
+// while offloaded trips are left; the trip being recorded keeps an index that matches its video
+// (ffprobe).
 
 #include "app/kestrel.h"
 #include "app/kestrel_frame.h"
 #include "camera/camera_screen.h"
 #include "platform/free_space.h"
+#include "review/trip_browser.h"
 #include "tests/app/app_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/gui_test.h"
@@ -18,6 +20,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -43,10 +46,10 @@ std::string old_trip(const std::string& disk, const char* started) {
 
 } // namespace
 
-TEST(retention_window, deletes_the_oldest_offloaded_trips_and_never_one_without_a_copy) {
+TEST(retention_window, deletes_the_oldest_offloaded_trips_never_one_without_a_copy_or_shown) {
     test_support::temporary_home home;
     test_support::message_box_catcher boxes;
-    small_disk disk(home.path() + "/disk", 600);
+    small_disk disk(home.path() + "/disk", 700);
     if (!disk.ready())
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
     const std::string office = home.path() + "/office";
@@ -67,14 +70,16 @@ TEST(retention_window, deletes_the_oldest_offloaded_trips_and_never_one_without_
         {"retention_free_mb", "330"}};
     app_test::write_settings(home.path(), settings);
 
-    // Three offloaded trips, and an older one than two of them that has no copy.
+    // Four offloaded trips, one of them open in the trip pane, and an older one than three of
+    // them that has no copy.
     const std::string first = old_trip(home.path() + "/disk", "2026.05.01 10.00.00");
+    const std::string shown = old_trip(home.path() + "/disk", "2026.05.02 12.00.00");
     const std::string third = old_trip(home.path() + "/disk", "2026.05.03 10.00.00");
     const std::string fourth = old_trip(home.path() + "/disk", "2026.05.04 10.00.00");
     const std::string offload = test_support::run_command(
         test_support::shell_quoted(test_support::tool_path("trips/kestrel-trips")) + " offload " +
         test_support::shell_quoted(office));
-    ASSERT_NE(offload.find("3 copied"), std::string::npos) << offload;
+    ASSERT_NE(offload.find("4 copied"), std::string::npos) << offload;
     const std::string second = old_trip(home.path() + "/disk", "2026.05.02 10.00.00");
 
     kestrel_frame* frame = start_main_window();
@@ -87,6 +92,21 @@ TEST(retention_window, deletes_the_oldest_offloaded_trips_and_never_one_without_
     camera_screen* const boiler = app_test::camera_pane(*frame, utf8("Котел"));
     ASSERT_NE(boiler, nullptr);
     ASSERT_TRUE(pump_events_until([&] { return boiler->written_count() >= 10; }, 60s));
+    app_test::send_command(*frame, ID_TRIPS);
+    auto* const browser =
+        dynamic_cast<trip_browser*>(frame->panes().GetPane(utf8("Поездки")).window);
+    ASSERT_NE(browser, nullptr);
+    const std::string shown_name = fs::path(shown).filename().string();
+    const auto row_of_shown = [&]() -> std::optional<size_t> {
+        for (size_t row = 0; row < browser->trips().size(); ++row)
+            if (browser->trips()[row].folder.filename() == shown_name)
+                return row;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(pump_events_until([&] { return !browser->busy() && row_of_shown(); }, 30s));
+    browser->open_trip(*row_of_shown());
+    ASSERT_TRUE(pump_events_until([&] { return !browser->busy(); }, 30s));
+    EXPECT_EQ(browser->trips_shown().count(shown_name), 1u);
 
     // Each time another program takes the disk below the limit, one offloaded trip goes,
     // oldest first, until none is left.
@@ -117,12 +137,13 @@ TEST(retention_window, deletes_the_oldest_offloaded_trips_and_never_one_without_
                                "manifest.sha256"));
     }
     EXPECT_TRUE(fs::exists(second + "/126_км.avi")) << "a trip without a copy stays";
+    EXPECT_TRUE(fs::exists(shown + "/126_км.avi")) << "a trip shown in the trip pane stays";
     EXPECT_TRUE(rows("Запись остановлена").empty());
 
     // The trip recorded meanwhile: its index names every frame its video holds.
     std::vector<std::string> recorded;
     for (const std::string& trip : app_test::trip_folders(home.path() + "/disk"))
-        if (trip != second)
+        if (trip != second && trip != shown)
             recorded.push_back(trip);
     ASSERT_EQ(recorded.size(), 1u);
     std::map<std::string, long> listed;
