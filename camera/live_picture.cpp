@@ -20,7 +20,11 @@ struct live_picture::surface {
     surface(const surface&) = delete;
     surface& operator=(const surface&) = delete;
 
+    // Nothing when cairo could not make the surface (no memory for it): the picture is then
+    // converted into memory of its own and the pane stays blank.
     cv::Mat pixels() const {
+        if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS)
+            return {};
         return cv::Mat(cairo_image_surface_get_height(image), cairo_image_surface_get_width(image),
                        CV_8UC4, cairo_image_surface_get_data(image),
                        static_cast<size_t>(cairo_image_surface_get_stride(image)));

@@ -20,7 +20,6 @@ public:
 
     // The frame scaled to `size` (even sides: an odd side loses a column or row).
     void show(const media::video_frame& frame, cv::Size size);
-    bool empty() const { return pixels.empty(); }
     // The size the picture was last converted at.
     cv::Size size() const { return pixels.size(); }
     // Draws the picture at the context's origin.
