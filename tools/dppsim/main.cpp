@@ -10,6 +10,7 @@
 #include <pty.h>
 #include <stdexcept>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -119,6 +120,16 @@ bool write_all(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
+// Closing the master end drops what the reader has not read yet: the last frames would be lost
+// on a busy machine. Waits (at most 2 s) until the line's input is empty.
+void wait_until_read(int slave) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int waiting = 0;
+    while (::ioctl(slave, FIONREAD, &waiting) == 0 && waiting > 0 &&
+           std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +177,7 @@ int main(int argc, char** argv) {
         next += period;
         std::this_thread::sleep_until(next);
     }
+    wait_until_read(slave);
     ::close(master);
     ::close(slave);
     std::fprintf(stderr, "kestrel-dppsim: line closed\n");
